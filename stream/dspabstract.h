@@ -1,0 +1,17 @@
+#pragma once
+
+#include "stream/iqpair.h"
+
+#include <QThread>
+
+// Where the stream receiver hands its converted samples, and whence they reach the host.
+class DspAbstract : public QThread
+{
+    Q_OBJECT
+public:
+    explicit DspAbstract(QObject *parent = nullptr) : QThread(parent) {}
+
+    virtual void startOutput(quint16 mode, HostCallback callback) = 0;
+    virtual bool stopOutput() = 0;
+    virtual bool pushSamples(const IqPair *pairs, void *work, int count, quint8 aux) = 0;
+};
