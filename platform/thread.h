@@ -4,17 +4,21 @@
 
 namespace platform {
 
-// A started thread, as the C runtime's _beginthread hands it out; 0 means none.
+// A started thread, as the C runtime hands it out; 0 means none.
 using ThreadHandle = std::uintptr_t;
 using ThreadBody = void (*)(void *arg);
 
 // Starts body(arg) on a new thread with the default stack size; returns 0 on failure.
 ThreadHandle beginThread(ThreadBody body, void *arg);
 
-// Ends the calling thread (a thread started by beginThread). Does not return.
-[[noreturn]] void endThread();
+// The last call of a thread body started by beginThread. On Windows it ends the thread there (the C
+// runtime's _endthreadex; the handle stays open for waitThread); on POSIX the body then simply
+// returns, since pthread_exit needs the dynamic loader's lock and would deadlock a thread stopped
+// while the library is being unloaded.
+void endThread();
 
-// Waits at most timeoutMs for the thread to end. True if it has ended.
+// Waits at most timeoutMs for the thread to end. True if it has ended; the handle is then spent
+// (joined, closed) and must not be waited for again. After false it may be waited for again.
 bool waitThread(ThreadHandle handle, unsigned timeoutMs);
 
 } // namespace platform

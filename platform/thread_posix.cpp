@@ -37,10 +37,7 @@ ThreadHandle beginThread(ThreadBody body, void *arg)
     return static_cast<ThreadHandle>(thread);
 }
 
-void endThread()
-{
-    pthread_exit(nullptr);
-}
+void endThread() {}
 
 bool waitThread(ThreadHandle handle, unsigned timeoutMs)
 {

@@ -1,7 +1,6 @@
 #pragma once
 
-// PUBLIC API FIXED; the stream work fills in the private part and the implementation.
-
+#include "stream/datagramqueue.h"
 #include "stream/iqpair.h"
 
 #include <QByteArray>
@@ -11,8 +10,11 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
 class DspAbstract;
+class QUdpSocket;
+class StreamSequencer;
 
 // Owns the one UDP socket to the receiver: acknowledges, checks and converts stream datagrams,
 // sends queued control datagrams and queues the receiver's other datagrams as replies.
@@ -31,6 +33,36 @@ public:
     void setGain(double dB);
     qint32 gain() const;
 
+    // Neither queue grows past this; a datagram that finds its queue full is dropped.
+    static constexpr int kMaxQueuedDatagrams = 1024;
+    // Room in the kernel for about a thousand stream datagrams should the thread be held up.
+    static constexpr int kReadBufferBytes = 1247232;
+    static constexpr unsigned long kPassSleepUs = 100;
+    static constexpr unsigned long kStartPollMs = 5;
+
 protected:
     void run() override;
+
+private:
+    void waitStarted();
+    void endOfRun();
+    void sendOutgoing(QUdpSocket &socket);
+    void receiveBatch(QUdpSocket &socket, QByteArray &buffer);
+
+    std::atomic<bool> m_running{false};
+    // Written by startReceiving only while the thread is not running; the thread start orders them.
+    quint16 m_port;
+    QHostAddress m_receiverAddress;
+
+    // Lock order: m_rxMutex before m_runMutex (which guards the expected sequence number) and
+    // before the sample FIFO's mutex. m_txMutex and m_rxMutex are never held together.
+    QMutex m_runMutex;
+    QMutex m_rxMutex;
+    QMutex m_txMutex;
+    mutable QMutex m_gainMutex;
+
+    DatagramQueue m_replies{kMaxQueuedDatagrams};  // m_rxMutex
+    DatagramQueue m_outgoing{kMaxQueuedDatagrams}; // m_txMutex
+    qint32 m_gain = 1; // m_gainMutex; kept for the driver, the stream does not scale
+    std::unique_ptr<StreamSequencer> m_sequencer; // used under m_rxMutex
 };

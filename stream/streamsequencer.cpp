@@ -1,0 +1,126 @@
+#include "stream/streamsequencer.h"
+
+#include "platform/mutexlocker.h"
+#include "stream/dspabstract.h"
+
+#include <cstring>
+
+namespace {
+
+// One pair from an 8-byte little-endian load of its 6 bytes (plus 2 of the next pair): I's three
+// bytes move to bits 8..31 and Q's to bits 40..63, each the sample times 256.
+inline quint64 widenPair(quint64 loaded)
+{
+    return ((loaded << 8) & 0x00000000FFFFFF00ull) | ((loaded << 16) & 0xFFFFFF0000000000ull);
+}
+
+} // namespace
+
+void convertSamples24(const uchar *samples, IqPair *out, int pairs)
+{
+    // Branch-free 64-bit arithmetic per pair: measured about twice as fast as byte-wise widening
+    // or a 32-bit form that the compiler vectorises. The 8-byte load reads 2 bytes of the next
+    // pair, so the last pair is widened byte-wise instead, never reading past the samples.
+    constexpr int kPairBytes = 2 * wire::kSampleBytes;
+    for (int k = 0; k < pairs - 1; ++k) {
+        const quint64 w = widenPair(wire::readU64(samples + kPairBytes * k));
+        out[k].i = qint32(quint32(w));
+        out[k].q = qint32(quint32(w >> 32));
+    }
+    if (pairs > 0) {
+        const uchar *last = samples + kPairBytes * (pairs - 1);
+        out[pairs - 1].i = widen24(last);
+        out[pairs - 1].q = widen24(last + wire::kSampleBytes);
+    }
+}
+
+StreamSequencer::StreamSequencer(DspAbstract *dsp, QMutex *sequenceMutex)
+    : m_dsp(dsp), m_sequenceMutex(sequenceMutex)
+{}
+
+void StreamSequencer::reset()
+{
+    setExpected(0);
+    m_missCount = 0;
+    m_historyWriteIndex = 0;
+}
+
+quint16 StreamSequencer::expectedSequence() const
+{
+    if (!m_sequenceMutex)
+        return m_expectedSequence;
+    platform::MutexLocker lock(m_sequenceMutex);
+    return m_expectedSequence;
+}
+
+void StreamSequencer::setExpected(quint16 sequence)
+{
+    if (!m_sequenceMutex) {
+        m_expectedSequence = sequence;
+        return;
+    }
+    platform::MutexLocker lock(m_sequenceMutex);
+    m_expectedSequence = sequence;
+}
+
+int StreamSequencer::findInHistory(quint16 sequence) const
+{
+    for (int i = 0; i < kHistorySlots; ++i) {
+        if (wire::readU16(m_history[size_t(i)].data() + wire::kSequenceOffset) == sequence)
+            return i;
+    }
+    return -1;
+}
+
+StreamSequencer::Verdict StreamSequencer::handle(uchar *datagram, int size)
+{
+    if (!datagram || size != wire::kStreamDatagramBytes)
+        return Verdict::Invalid;
+
+    // Sequence numbers are 16 bits on the wire and wrap from 65535 to 0: all arithmetic on them
+    // is done in quint16.
+    const quint16 sequence = wire::readU16(datagram + wire::kSequenceOffset);
+    if (sequence == m_expectedSequence) {
+        m_missCount = 0;
+        convertSamples24(datagram + wire::kStreamHeaderBytes, m_converted.data(), wire::kPairsPerDatagram);
+        if (m_dsp)
+            m_dsp->pushSamples(m_converted.data(), m_work.data(), wire::kPairsPerDatagram,
+                               datagram[wire::kAuxOffset]);
+        wire::writeU16(datagram + wire::kStreamClearedOffset, 0);
+        std::memcpy(m_history[m_historyWriteIndex].data(), datagram, wire::kStreamDatagramBytes);
+        m_historyWriteIndex = (m_historyWriteIndex + 1) & (kHistorySlots - 1);
+        setExpected(quint16(sequence + 1));
+        return Verdict::Accepted;
+    }
+
+    const int slot = findInHistory(sequence);
+    if (slot >= 0) {
+        // The receiver did not get our acknowledgement: send the one we sent then.
+        m_missCount = 0;
+        std::memcpy(datagram, m_history[size_t(slot)].data(), wire::kStreamDatagramBytes);
+        return Verdict::Repeat;
+    }
+
+    const quint16 missesBefore = m_missCount;
+    // Saturate rather than wrap, so every miss after the 34th keeps resynchronising.
+    if (m_missCount < 0xFFFF)
+        ++m_missCount;
+    if (missesBefore < kMissesBeforeResync)
+        return Verdict::Missed;
+    resynchronise(datagram, sequence);
+    return Verdict::Resync;
+}
+
+void StreamSequencer::resynchronise(uchar *datagram, quint16 sequence)
+{
+    // Expect s + 8 and make s + 1 .. s + 7 look already accepted (slots 7 down to 1), so they are
+    // acknowledged without being forwarded and the receiver's queue drains towards s + 8.
+    const quint16 expected = quint16(sequence + kHistorySlots);
+    setExpected(expected);
+    wire::writeU16(datagram + wire::kStreamClearedOffset, 0);
+    for (int i = 0; i < kHistorySlots; ++i) {
+        uchar *slot = m_history[size_t(i)].data();
+        wire::writeU16(slot + wire::kSequenceOffset, quint16(expected - i));
+        wire::writeU16(slot + wire::kStreamClearedOffset, 0);
+    }
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "stream/iqpair.h"
+#include "stream/wire.h"
+
+#include <QtGlobal>
+
+#include <array>
+
+class DspAbstract;
+class QMutex;
+
+// 24-bit two's-complement sample, least significant byte first, widened to 32 bits with the
+// value in the top three bytes: the sample times 256, so full scale is the full 32-bit range.
+inline qint32 widen24(const uchar *b)
+{
+    return qint32(quint32(b[0]) << 8 | quint32(b[1]) << 16 | quint32(b[2]) << 24);
+}
+
+// Converts `pairs` samples of 6 bytes (I then Q, 3 bytes each) into 32-bit pairs.
+void convertSamples24(const uchar *samples, IqPair *out, int pairs);
+
+// The per-datagram logic of the sample stream, free of sockets: checks a stream datagram's
+// sequence number, keeps the last eight accepted datagrams for re-acknowledging repeats,
+// resynchronises after a run of misses, converts accepted samples and forwards them to the dsp.
+// One thread drives it; no allocation happens per datagram.
+class StreamSequencer
+{
+public:
+    enum class Verdict {
+        Accepted, // in sequence: forwarded, stored, acknowledged
+        Repeat,   // one of the last eight: acknowledged with the stored header, not forwarded
+        Resync,   // the 34th miss in a row: the stream is taken up again 8 numbers on
+        Missed,   // out of sequence: dropped unacknowledged
+        Invalid,  // not a 1210-byte datagram: dropped unacknowledged, nothing read
+    };
+
+    // Consecutive misses that are dropped before the next one resynchronises.
+    static constexpr quint16 kMissesBeforeResync = 33;
+    static constexpr int kHistorySlots = 8;
+
+    // `sequenceMutex`, if given, is taken around every change of the expected sequence number so
+    // that another thread may read it; `dsp` may be null (samples are then converted and dropped).
+    explicit StreamSequencer(DspAbstract *dsp, QMutex *sequenceMutex = nullptr);
+
+    // Handles one datagram whose code says it is a stream datagram. May rewrite the buffer: when
+    // the verdict acknowledges, the first 10 bytes of `datagram` are the acknowledgement to send.
+    Verdict handle(uchar *datagram, int size);
+    static bool acknowledges(Verdict v)
+    {
+        return v == Verdict::Accepted || v == Verdict::Repeat || v == Verdict::Resync;
+    }
+
+    // A new connection: expect sequence 0 again. The history is kept.
+    void reset();
+
+    quint16 expectedSequence() const;
+    quint16 missCount() const { return m_missCount; }
+    const IqPair *converted() const { return m_converted.data(); }
+
+private:
+    void setExpected(quint16 sequence);
+    int findInHistory(quint16 sequence) const;
+    void resynchronise(uchar *datagram, quint16 sequence);
+
+    using Slot = std::array<uchar, wire::kStreamDatagramBytes>;
+
+    DspAbstract *m_dsp;
+    QMutex *m_sequenceMutex;
+    quint16 m_expectedSequence = 0;
+    quint16 m_missCount = 0;
+    quint16 m_historyWriteIndex = 0;
+    alignas(32) std::array<IqPair, wire::kPairsPerDatagram> m_converted{};
+    // Handed to pushSamples as its work buffer; nothing interprets it.
+    alignas(32) std::array<quint64, wire::kPairsPerDatagram> m_work{};
+    std::array<Slot, kHistorySlots> m_history{};
+};

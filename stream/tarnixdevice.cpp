@@ -1,0 +1,166 @@
+#include "stream/tarnixdevice.h"
+
+#include "platform/mutexlocker.h"
+#include "platform/priority.h"
+#include "platform/tsanannotate.h"
+#include "stream/streamsequencer.h"
+#include "stream/wire.h"
+
+#include <QUdpSocket>
+
+#include <cmath>
+#include <limits>
+
+TarnixDevice::TarnixDevice(DspAbstract *dsp, QObject *parent)
+    : QThread(parent), m_port(wire::kDefaultPort), m_sequencer(new StreamSequencer(dsp, &m_runMutex))
+{}
+
+TarnixDevice::~TarnixDevice()
+{
+    // Destroying a QThread that still runs aborts the process; an owner that forgot to stop the
+    // device gets it stopped here instead.
+    stopReceiving();
+}
+
+bool TarnixDevice::startReceiving(const QHostAddress &address, quint16 port)
+{
+    if (m_running || isRunning())
+        return false;
+    m_receiverAddress = address;
+    m_port = port;
+    {
+        // A new connection takes the stream up from sequence 0; the history is kept.
+        platform::MutexLocker rx(&m_rxMutex);
+        m_sequencer->reset();
+    }
+    start(QThread::TimeCriticalPriority);
+    waitStarted();
+    return m_running;
+}
+
+void TarnixDevice::waitStarted()
+{
+    // Ends when the thread has bound its socket, or when it has ended because binding failed.
+    while (isRunning()) {
+        platform::lockMutex(&m_runMutex);
+        const bool started = m_running;
+        platform::unlockMutex(&m_runMutex);
+        if (started)
+            return;
+        msleep(kStartPollMs);
+    }
+    platform::tsanAcquire(this); // the thread has ended: see endOfRun()
+}
+
+void TarnixDevice::stopReceiving()
+{
+    m_running = false;
+    if (isRunning())
+        wait();
+    platform::tsanAcquire(this); // see endOfRun()
+}
+
+void TarnixDevice::queueControl(const QByteArray &datagram)
+{
+    platform::MutexLocker tx(&m_txMutex);
+    m_outgoing.append(datagram);
+}
+
+bool TarnixDevice::takeReply(QByteArray &out)
+{
+    platform::MutexLocker rx(&m_rxMutex);
+    return m_replies.takeFirst(out);
+}
+
+void TarnixDevice::setGain(double dB)
+{
+    constexpr double kFullScale = 2147483647.0;
+    const double linear = std::pow(10.0, dB / 20.0) * kFullScale;
+    if (std::isnan(linear))
+        return;
+    // Above 0 dB the product no longer fits in 32 bits: saturate instead of overflowing.
+    const qint32 value = linear >= kFullScale ? std::numeric_limits<qint32>::max() : qint32(linear);
+    platform::MutexLocker lock(&m_gainMutex);
+    m_gain = value;
+}
+
+qint32 TarnixDevice::gain() const
+{
+    platform::MutexLocker lock(&m_gainMutex);
+    return m_gain;
+}
+
+void TarnixDevice::run()
+{
+    platform::raiseProcessPriority();
+    platform::raiseCurrentThreadPriority();
+
+    QUdpSocket socket;
+    // IPv4 any address, so sender addresses read back as plain IPv4 ones. ShareAddress is Qt's
+    // default on Windows; on Unix it adds SO_REUSEADDR (Qt's default there does not), which lets a
+    // stand-in receiver on another loopback address share the port.
+    if (!socket.bind(QHostAddress(QHostAddress::AnyIPv4), m_port, QAbstractSocket::ShareAddress)) {
+        endOfRun();
+        return;
+    }
+    // QUdpSocket keeps no buffer of its own; the kernel's receive buffer is what absorbs a stall.
+    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReadBufferBytes);
+
+    {
+        platform::MutexLocker lock(&m_runMutex);
+        m_running = true;
+    }
+
+    QByteArray buffer;
+    buffer.reserve(wire::kStreamDatagramBytes);
+    do {
+        sendOutgoing(socket);
+        receiveBatch(socket, buffer);
+        usleep(kPassSleepUs);
+    } while (m_running);
+    socket.close();
+    endOfRun();
+}
+
+void TarnixDevice::endOfRun()
+{
+    // QThread::wait() hands over inside Qt, where ThreadSanitizer cannot see it; announce that
+    // everything this thread did comes before the return of a wait for it.
+    platform::tsanRelease(this);
+}
+
+void TarnixDevice::sendOutgoing(QUdpSocket &socket)
+{
+    platform::MutexLocker tx(&m_txMutex);
+    QByteArray datagram;
+    while (m_outgoing.takeFirst(datagram))
+        socket.writeDatagram(datagram, m_receiverAddress, m_port);
+}
+
+void TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer)
+{
+    QHostAddress sender;
+    // Held for the whole batch: a reply is taken before or after a batch, never during one.
+    platform::MutexLocker rx(&m_rxMutex);
+    while (socket.hasPendingDatagrams()) {
+        const qint64 pending = socket.pendingDatagramSize();
+        buffer.resize(int(qMax<qint64>(pending, 0)));
+        const qint64 got = socket.readDatagram(buffer.data(), buffer.size(), &sender);
+        if (got < 0)
+            break; // a failed read would otherwise be retried for ever
+        // Only the address counts: the receiver may answer from another port.
+        if (!sender.isEqual(m_receiverAddress, QHostAddress::TolerantConversion))
+            continue;
+        const int size = int(got);
+        if (size < wire::kMinDatagramBytes)
+            continue; // too short to carry a code
+        const quint16 code = wire::readU16(wire::bytes(qAsConst(buffer)) + wire::kCodeOffset);
+        if (code == wire::kCodeStream) {
+            const auto verdict = m_sequencer->handle(wire::bytes(buffer), size);
+            if (StreamSequencer::acknowledges(verdict))
+                socket.writeDatagram(buffer.constData(), wire::kAckBytes, m_receiverAddress, m_port);
+        } else {
+            m_replies.append(QByteArray(buffer.constData(), size));
+        }
+    }
+}

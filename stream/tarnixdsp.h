@@ -1,0 +1,42 @@
+#pragma once
+
+#include "stream/dspabstract.h"
+
+#include <atomic>
+#include <memory>
+
+class SampleFifo;
+
+// Collects the stream receiver's 200-pair pushes in a FIFO and hands the host 2048-pair blocks
+// from a delivery thread of its own. The samples pass through unchanged.
+class TarnixDsp : public DspAbstract
+{
+    Q_OBJECT
+public:
+    static constexpr int kFifoCapacityPairs = 4096;
+    static constexpr int kBlockPairs = 2048;
+    static constexpr unsigned long kPassSleepMs = 1;
+
+    explicit TarnixDsp(QObject *parent = nullptr);
+    ~TarnixDsp() override;
+
+    // Discards whatever an earlier stream left in the FIFO, then starts delivering to `callback`.
+    // `mode` is the stream's start mode; delivery does not depend on it.
+    void startOutput(quint16 mode, HostCallback callback) override;
+    // Returns once the delivery thread has ended; no callback runs after that.
+    bool stopOutput() override;
+    // Queues `count` pairs for delivery; `work` and `aux` are not used. Always false.
+    bool pushSamples(const IqPair *pairs, void *work, int count, quint8 aux) override;
+
+    // Pairs waiting in the FIFO.
+    unsigned int queuedPairs() const;
+
+protected:
+    void run() override;
+
+private:
+    std::unique_ptr<SampleFifo> m_fifo;
+    std::atomic<bool> m_running{false};
+    // Atomic because a second startOutput may replace it while the delivery thread reads it.
+    std::atomic<HostCallback> m_callback{nullptr};
+};
