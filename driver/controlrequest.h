@@ -1,0 +1,28 @@
+#pragma once
+
+#include "stream/wire.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QtGlobal>
+
+// One command in flight. The driver thread owns it while it is queued or pending; a blocking request
+// goes back to its submitter once answered or failed, a fire-and-forget one is deleted by the driver
+// thread when it finishes.
+struct ControlRequest
+{
+    enum State : qint32 { Pending = 0, Answered = 1, Failed = -1 };
+
+    quint32 resendCount = 0;
+    bool blocking = false;
+    quint32 timeoutMs = 0;
+    quint64 id = 0;
+    qint32 state = Pending;
+    // The request bytes; for an answered blocking request, the whole reply.
+    QByteArray datagram;
+    // Started when built, restarted on every hand-over for sending.
+    QElapsedTimer timer;
+
+    // The command code the reply must carry; -1 if the datagram is too short to hold one.
+    int code() const { return wire::codeOf(datagram); }
+};

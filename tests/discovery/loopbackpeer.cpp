@@ -1,0 +1,126 @@
+#include "loopbackpeer.h"
+
+#include <QUdpSocket>
+
+#include <chrono>
+#include <thread>
+
+LoopbackPeer::LoopbackPeer(const QHostAddress &address, quint16 port, Responder responder)
+    : m_address(address), m_port(port), m_responder(std::move(responder))
+{
+    m_clock.start();
+}
+
+LoopbackPeer::~LoopbackPeer()
+{
+    m_stop = true;
+    wait();
+}
+
+bool LoopbackPeer::startBound()
+{
+    start();
+    return waitUntil([this] { return m_bound != 0; }) && m_bound == 1;
+}
+
+void LoopbackPeer::setResponder(Responder responder)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_responder = std::move(responder);
+}
+
+void LoopbackPeer::inject(const QByteArray &datagram)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_injected.append(datagram);
+}
+
+QList<LoopbackPeer::Arrival> LoopbackPeer::arrivals() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    QList<Arrival> copy;
+    copy.reserve(int(m_arrivals.size()));
+    for (const Arrival &a : m_arrivals)
+        copy.append(a);
+    return copy;
+}
+
+QList<LoopbackPeer::Arrival> LoopbackPeer::arrivalsWithCode(quint16 code) const
+{
+    QList<Arrival> out;
+    for (const Arrival &a : arrivals()) {
+        if (a.datagram.size() >= 4 && (quint8(a.datagram[2]) | quint8(a.datagram[3]) << 8) == code)
+            out.append(a);
+    }
+    return out;
+}
+
+void LoopbackPeer::run()
+{
+    QUdpSocket socket;
+    // Shared binding: the side under test binds the same port on the wildcard address.
+    if (!socket.bind(m_address, m_port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        m_bound = -1;
+        return;
+    }
+    m_bound = 1;
+    QHostAddress lastSender;
+    quint16 lastPort = 0;
+    while (!m_stop) {
+        socket.waitForReadyRead(2);
+        while (socket.hasPendingDatagrams()) {
+            QByteArray datagram(int(qMax<qint64>(socket.pendingDatagramSize(), 0)), '\0');
+            const qint64 got = socket.readDatagram(datagram.data(), datagram.size(), &lastSender, &lastPort);
+            if (got < 0)
+                break;
+            datagram.resize(int(got));
+            QList<QByteArray> replies;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_arrivals.push_back({datagram, m_clock.elapsed()});
+                if (m_responder)
+                    replies = m_responder(datagram);
+            }
+            for (const QByteArray &reply : replies)
+                socket.writeDatagram(reply, lastSender, lastPort);
+        }
+        QList<QByteArray> injected;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (lastPort != 0)
+                injected.swap(m_injected);
+        }
+        for (const QByteArray &d : injected)
+            socket.writeDatagram(d, lastSender, lastPort);
+    }
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+quint16 freeUdpPort(bool alsoBelow)
+{
+    constexpr int kAttempts = 50;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        QUdpSocket probe;
+        if (!probe.bind(QHostAddress::AnyIPv4, 0, QUdpSocket::DontShareAddress))
+            continue;
+        const quint16 port = probe.localPort();
+        probe.close();
+        if (!alsoBelow)
+            return port;
+        QUdpSocket below;
+        if (port > 1 && below.bind(QHostAddress::AnyIPv4, port - 1, QUdpSocket::DontShareAddress))
+            return port;
+    }
+    return 0;
+}
