@@ -1,0 +1,61 @@
+#pragma once
+
+#include "discovery/receiver.h"
+
+#include <QObject>
+
+#include <atomic>
+
+class MainWindow;
+class TarnixControl;
+class TarnixDialog;
+struct ReceiverInfo;
+
+// The one object through which host calls and the control panel's requests reach the receiver.
+// Lives in the GUI thread; host threads reach its slots by name through blocking queued invocations.
+class Control : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Control(MainWindow *window, QObject *parent = nullptr);
+    ~Control() override;
+
+    // The information box's text for a record, as showInfo() prints it.
+    static QString infoText(const ReceiverInfo &info);
+
+signals:
+    void forceStop();
+
+public slots:
+    void open();
+    void close();
+    bool isOpen();
+    void setFrequency(quint32 freq);
+    quint32 sampleRate();
+
+private slots:
+    void setAttenuator(bool enable);
+    void setLpf(bool enable);
+    void showInfo();
+    void search();
+
+protected:
+    bool event(QEvent *e) override;
+
+private:
+    static constexpr quint32 kInitialFrequencyHz = 1800000;
+    static constexpr quint32 kSampleRate = 312500;
+    static constexpr quint16 kSearchPort = 50001;
+    static constexpr quint16 kStartMode = 1;
+    static constexpr int kSettleMs = 50;
+
+    std::atomic<bool> m_open{false};
+    bool m_attenuator = false;
+    bool m_lpf = true;
+    quint32 m_frequency = kInitialFrequencyHz;
+    quint32 m_sampleRate = kSampleRate;
+    MainWindow *m_window;
+    Receiver m_receiver;
+    TarnixControl *m_controller = nullptr;
+    TarnixDialog *m_dialog = nullptr;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "discovery/receiver.h"
+#include "driver/receiverinfo.h"
+#include "stream/iqpair.h"
+
+#include <QList>
+#include <QObject>
+
+class TarnixDriver;
+class TarnixDsp;
+class TarnixSearcher;
+
+// Owns the machinery for one receiver (discovery front, driver, sample output) and translates the
+// command object's requests into driver and searcher calls.
+class TarnixControl : public QObject
+{
+public:
+    explicit TarnixControl(QObject *parent = nullptr);
+    ~TarnixControl() override;
+
+    Receiver findReceiver(const Receiver &wanted);
+    bool open(const Receiver &receiver, HostCallback callback);
+    void start(quint16 mode, int rateIndex);
+    bool stopStream();
+    void close();
+    void setAttenuator(bool on);
+    void setLpf(bool on);
+    void setFrequency(quint32 channel, quint32 hz);
+    ReceiverInfo info(bool *ok = nullptr);
+    QList<Receiver> search(quint16 port);
+
+    // The driver's wire value for the attenuator: 0 switches it on.
+    static quint32 attenuatorWord(bool on) { return on ? 0 : 1; }
+
+private:
+    TarnixSearcher *m_searcher = nullptr;
+    TarnixDriver *m_driver = nullptr;
+    TarnixDsp *m_output = nullptr;
+    Receiver m_receiver;
+    bool m_attenuator = false;
+    bool m_lpf = false;
+    HostCallback m_callback = nullptr;
+};
