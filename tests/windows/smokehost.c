@@ -1,0 +1,197 @@
+/* Smoke host for the Windows build of the plug-in: loads the DLL the way an ExtIO host does, checks
+ * that every entry point resolves under its plain and its decorated name, reads the version
+ * resource, calls InitHW, GetHWLO, GetHWSR, OpenHW, ShowGUI, HideGUI and CloseHW in that order,
+ * unloads the DLL and prints what it saw. Exits 0 only if everything matched.
+ * Usage: smokehost.exe <plug-in.dll> */
+#include <windows.h>
+
+#include <stdbool.h>
+#include <stdio.h>
+#include <string.h>
+
+typedef bool(__stdcall *InitHWFn)(char *name, char *model, int *type);
+typedef bool(__stdcall *OpenHWFn)(void);
+typedef long(__stdcall *LongFn)(void);
+typedef void(__stdcall *VoidFn)(void);
+
+enum { kTextBytes = 256, kWindowWaitMs = 5000, kPollMs = 50 };
+/* Indexes into kEntries. */
+enum Entry {
+    eInitHW,
+    eOpenHW,
+    eStartHW,
+    eStopHW,
+    eCloseHW,
+    eSetHWLO,
+    eGetHWLO,
+    eGetHWSR,
+    eGetStatus,
+    eSetCallback,
+    eShowGUI,
+    eHideGUI,
+    kEntryCount
+};
+static const long kDefaultLoHz = 7200000;
+static const int kHardwareTypeInt32 = 6;
+
+static const struct
+{
+    const char *plain;
+    const char *decorated;
+} kEntries[kEntryCount] = {
+    {"InitHW", "_InitHW@12"},          {"OpenHW", "_OpenHW@0"},   {"StartHW", "_StartHW@4"},
+    {"StopHW", "_StopHW@0"},           {"CloseHW", "_CloseHW@0"}, {"SetHWLO", "_SetHWLO@4"},
+    {"GetHWLO", "_GetHWLO@0"},         {"GetHWSR", "_GetHWSR@0"}, {"GetStatus", "_GetStatus@0"},
+    {"SetCallback", "_SetCallback@4"}, {"ShowGUI", "_ShowGUI@0"}, {"HideGUI", "_HideGUI@0"},
+};
+
+static int failures;
+
+static void fail(const char *what)
+{
+    printf("FAIL: %s\n", what);
+    ++failures;
+}
+
+/* FARPROC to a typed pointer through void(*)(void), the type GCC lets any function pointer become. */
+typedef void (*AnyFn)(void);
+
+static AnyFn entry(HMODULE dll, const char *name)
+{
+    return (AnyFn)GetProcAddress(dll, name);
+}
+
+static void checkVersion(const char *path)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    static char info[16384];
+    if (size == 0 || size > sizeof info || !GetFileVersionInfoA(path, 0, size, info)) {
+        fail("no version resource");
+        return;
+    }
+    VS_FIXEDFILEINFO *fixed = NULL;
+    UINT len = 0;
+    if (!VerQueryValueA(info, "\\", (void **)&fixed, &len) || len < sizeof *fixed) {
+        fail("no fixed version block");
+        return;
+    }
+    printf("version %u.%u.%u.%u\n", (unsigned)HIWORD(fixed->dwFileVersionMS),
+           (unsigned)LOWORD(fixed->dwFileVersionMS), (unsigned)HIWORD(fixed->dwFileVersionLS),
+           (unsigned)LOWORD(fixed->dwFileVersionLS));
+    if (fixed->dwFileVersionMS != MAKELONG(0, 1) || fixed->dwFileVersionLS != 0)
+        fail("file version is not 1.0.0.0");
+    const char *product = NULL;
+    if (!VerQueryValueA(info, "\\StringFileInfo\\040904B0\\ProductName", (void **)&product, &len)) {
+        fail("no product name");
+        return;
+    }
+    printf("product %s\n", product);
+    if (strcmp(product, "ExtIO_TarnixDDC") != 0)
+        fail("product name");
+}
+
+static BOOL CALLBACK countVisible(HWND window, LPARAM arg)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId() && IsWindowVisible(window))
+        ++*(int *)arg;
+    return TRUE;
+}
+
+static int visibleWindows(void)
+{
+    int count = 0;
+    EnumWindows(countVisible, (LPARAM)&count);
+    return count;
+}
+
+/* The panel may not exist yet right after OpenHW, so a host asks again until it shows (bounded). */
+static bool callUntil(VoidFn call, bool wantVisible)
+{
+    for (int waitedMs = 0; waitedMs <= kWindowWaitMs; waitedMs += kPollMs) {
+        call();
+        if ((visibleWindows() > 0) == wantVisible)
+            return true;
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, NULL, _IONBF, 0);
+    if (argc != 2) {
+        fprintf(stderr, "usage: smokehost <plug-in.dll>\n");
+        return 2;
+    }
+    HMODULE dll = LoadLibraryA(argv[1]);
+    if (!dll) {
+        printf("FAIL: LoadLibrary error %lu\n", GetLastError());
+        return 1;
+    }
+    printf("loaded %s\n", argv[1]);
+
+    AnyFn fns[kEntryCount];
+    for (int i = 0; i < kEntryCount; ++i) {
+        fns[i] = entry(dll, kEntries[i].plain);
+        AnyFn decorated = entry(dll, kEntries[i].decorated);
+        if (!fns[i] || fns[i] != decorated) {
+            printf("FAIL: %s / %s resolve to %p / %p\n", kEntries[i].plain, kEntries[i].decorated,
+                   (void *)fns[i], (void *)decorated);
+            ++failures;
+        }
+    }
+    if (failures) {
+        FreeLibrary(dll);
+        return 1;
+    }
+    printf("entry points: %d, each under both names\n", kEntryCount);
+    checkVersion(argv[1]);
+
+    char name[kTextBytes], model[kTextBytes];
+    memset(name, 0x7f, sizeof name);
+    memset(model, 0x7f, sizeof model);
+    int type = -1;
+    const bool initOk = ((InitHWFn)fns[eInitHW])(name, model, &type);
+    name[kTextBytes - 1] = model[kTextBytes - 1] = '\0';
+    printf("InitHW %d name \"%s\" model \"%s\" type %d\n", initOk, name, model, type);
+    if (!initOk || strcmp(name, "Receiver TarnixDDC") != 0 || strcmp(model, "TarnixDDC") != 0 ||
+        type != kHardwareTypeInt32)
+        fail("InitHW");
+
+    const long lo = ((LongFn)fns[eGetHWLO])();
+    printf("GetHWLO %ld\n", lo);
+    if (lo != kDefaultLoHz)
+        fail("GetHWLO");
+
+    const long rate = ((LongFn)fns[eGetHWSR])();
+    printf("GetHWSR %ld\n", rate);
+    if (rate != 78125 && rate != 156250 && rate != 312500)
+        fail("GetHWSR");
+
+    const bool openOk = ((OpenHWFn)fns[eOpenHW])();
+    printf("OpenHW %d\n", openOk);
+    if (!openOk)
+        fail("OpenHW");
+
+    const bool shown = callUntil((VoidFn)fns[eShowGUI], true);
+    printf("ShowGUI visible windows %d\n", visibleWindows());
+    if (!shown)
+        fail("ShowGUI showed no window");
+
+    const bool hidden = callUntil((VoidFn)fns[eHideGUI], false);
+    printf("HideGUI visible windows %d\n", visibleWindows());
+    if (!hidden)
+        fail("HideGUI left a window visible");
+
+    ((VoidFn)fns[eCloseHW])();
+    printf("CloseHW returned\n");
+
+    if (!FreeLibrary(dll))
+        fail("FreeLibrary");
+    printf("unloaded\n");
+    printf(failures ? "smoke host: %d failure(s)\n" : "smoke host: all good\n", failures);
+    return failures ? 1 : 0;
+}
