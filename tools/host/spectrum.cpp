@@ -1,0 +1,179 @@
+#include "tools/host/spectrum.h"
+
+#include "stream/wire.h"
+#include "tools/host/plainfile.h"
+
+#include <QFile>
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+constexpr quint32 kDataMagic = 0x54535045; // identifies a saved SpectrumData file
+constexpr quint32 kDataVersion = 1;
+constexpr quint32 kMaxSavedPoints = 1 << 20;
+constexpr quint32 kMaxSpanBytes = 4096;
+constexpr int kDataHeaderBytes = 44;
+} // namespace
+
+SpectrumAccumulator::SpectrumAccumulator(int points)
+    : m_points(std::max(points, 16)), m_window(size_t(m_points)), m_sum(size_t(m_points), 0.0)
+{
+    m_in = reinterpret_cast<double *>(fftw_malloc(sizeof(fftw_complex) * size_t(m_points)));
+    m_out = reinterpret_cast<double *>(fftw_malloc(sizeof(fftw_complex) * size_t(m_points)));
+    m_plan = fftw_plan_dft_1d(m_points, reinterpret_cast<fftw_complex *>(m_in),
+                              reinterpret_cast<fftw_complex *>(m_out), FFTW_FORWARD, FFTW_ESTIMATE);
+    // Four-term Blackman-Harris: sidelobes below -92 dB, so weak signals next to strong ones stay visible.
+    double sum = 0;
+    for (int n = 0; n < m_points; ++n) {
+        const double x = 2.0 * kPi * n / m_points;
+        m_window[size_t(n)] =
+            0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
+        sum += m_window[size_t(n)];
+    }
+    m_windowGain = sum;
+}
+
+SpectrumAccumulator::~SpectrumAccumulator()
+{
+    fftw_destroy_plan(static_cast<fftw_plan>(m_plan));
+    fftw_free(m_in);
+    fftw_free(m_out);
+}
+
+void SpectrumAccumulator::reset()
+{
+    std::fill(m_sum.begin(), m_sum.end(), 0.0);
+    m_fill = 0;
+    m_frames = 0;
+}
+
+void SpectrumAccumulator::feed(const IqPair *pairs, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const double w = m_window[size_t(m_fill)];
+        m_in[2 * m_fill] = pairs[i].i * w;
+        m_in[2 * m_fill + 1] = pairs[i].q * w;
+        if (++m_fill == m_points) {
+            transformFrame();
+            m_fill = 0;
+        }
+    }
+}
+
+void SpectrumAccumulator::transformFrame()
+{
+    fftw_execute(static_cast<fftw_plan>(m_plan));
+    for (int k = 0; k < m_points; ++k) {
+        const double re = m_out[2 * k], im = m_out[2 * k + 1];
+        m_sum[size_t(k)] += re * re + im * im;
+    }
+    ++m_frames;
+}
+
+std::vector<double> SpectrumAccumulator::averageDbfs() const
+{
+    if (m_frames == 0)
+        return {};
+    const double scale = 1.0 / (double(m_frames) * std::pow(m_windowGain * kFullScale, 2));
+    std::vector<double> out(static_cast<size_t>(m_points));
+    const int half = m_points / 2;
+    for (int k = 0; k < m_points; ++k) {
+        // FFT bin k >= half holds negative frequencies; put them first.
+        const int shifted = (k + half) % m_points;
+        const double p = m_sum[size_t(k)] * scale;
+        out[size_t(shifted)] = p > 1e-30 ? 10.0 * std::log10(p) : -300.0;
+    }
+    return out;
+}
+
+std::vector<int> strongestPeaks(const std::vector<double> &dbfs, int count, int guardBins)
+{
+    const int n = int(dbfs.size());
+    std::vector<int> order;
+    for (int k = 0; k < n; ++k) {
+        const bool left = k == 0 || dbfs[size_t(k)] >= dbfs[size_t(k - 1)];
+        const bool right = k == n - 1 || dbfs[size_t(k)] > dbfs[size_t(k + 1)];
+        if (left && right)
+            order.push_back(k);
+    }
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return dbfs[size_t(a)] > dbfs[size_t(b)]; });
+    std::vector<int> peaks;
+    for (int k : order) {
+        if (int(peaks.size()) >= count)
+            break;
+        const bool near =
+            std::any_of(peaks.begin(), peaks.end(), [&](int p) { return std::abs(p - k) <= guardBins; });
+        if (!near)
+            peaks.push_back(k);
+    }
+    return peaks;
+}
+
+QByteArray SpectrumData::toBytes() const
+{
+    const QByteArray spanText = span.toUtf8();
+    std::vector<uchar> b(size_t(kDataHeaderBytes) + size_t(spanText.size()) + dbfs.size() * 8);
+    wire::writeU32(&b[0], kDataMagic);
+    wire::writeU32(&b[4], kDataVersion);
+    wire::writeF64(&b[8], loHz);
+    wire::writeF64(&b[16], sampleRateHz);
+    wire::writeU64(&b[24], frames);
+    wire::writeU32(&b[32], quint32(points));
+    wire::writeU32(&b[36], quint32(spanText.size()));
+    wire::writeU32(&b[40], quint32(dbfs.size()));
+    std::memcpy(b.data() + kDataHeaderBytes, spanText.constData(), size_t(spanText.size()));
+    size_t at = size_t(kDataHeaderBytes) + size_t(spanText.size());
+    for (double v : dbfs) {
+        wire::writeF64(b.data() + at, v);
+        at += 8;
+    }
+    return QByteArray(reinterpret_cast<const char *>(b.data()), int(b.size()));
+}
+
+bool SpectrumData::fromBytes(const QByteArray &b)
+{
+    if (b.size() < kDataHeaderBytes || wire::readU32(b, 0) != kDataMagic ||
+        wire::readU32(b, 4) != kDataVersion)
+        return false;
+    const quint32 spanBytes = wire::readU32(b, 36);
+    const quint32 count = wire::readU32(b, 40);
+    if (count > kMaxSavedPoints || spanBytes > kMaxSpanBytes ||
+        qint64(b.size()) != qint64(kDataHeaderBytes) + spanBytes + qint64(count) * 8)
+        return false;
+    loHz = wire::readF64(b, 8);
+    sampleRateHz = wire::readF64(b, 16);
+    frames = wire::readU64(b, 24);
+    points = int(wire::readU32(b, 32));
+    span = QString::fromUtf8(b.constData() + kDataHeaderBytes, int(spanBytes));
+    dbfs.resize(count);
+    int at = kDataHeaderBytes + int(spanBytes);
+    for (double &v : dbfs) {
+        v = wire::readF64(b, at);
+        at += 8;
+    }
+    return true;
+}
+
+bool SpectrumData::save(const QString &path, QString *error) const
+{
+    return writePlainFile(path, toBytes(), error);
+}
+
+bool SpectrumData::load(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (!fromBytes(file.readAll())) {
+        *error = QStringLiteral("%1 is not a spectrum data file").arg(path);
+        return false;
+    }
+    return true;
+}
