@@ -124,8 +124,8 @@ QString Control::infoText(const ReceiverInfo &info)
         return (info.statusFlags & bit) ? QStringLiteral("OK\n") : QStringLiteral("NO\n");
     };
     text += QStringLiteral("\tReference mode: ") + ((info.statusFlags & ReceiverInfo::RefModeInternal)
-                                                         ? QStringLiteral("Internal\n")
-                                                         : QStringLiteral("External\n"));
+                                                        ? QStringLiteral("Internal\n")
+                                                        : QStringLiteral("External\n"));
     text += QStringLiteral("\tInternal reference: ") + okNo(ReceiverInfo::IntRefOk);
     text += QStringLiteral("\tExternal reference: ") + okNo(ReceiverInfo::ExtRefOk);
     text += QStringLiteral("\tPLL1 Lock: ") + okNo(ReceiverInfo::Pll1Lock);

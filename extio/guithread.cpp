@@ -26,8 +26,8 @@ std::atomic<Control *> g_control{nullptr};
 std::atomic<MainWindow *> g_window{nullptr};
 std::atomic<QApplication *> g_app{nullptr};
 std::atomic<bool> g_ready{false};
-std::atomic<bool> g_running{false}; // from start() until the thread body is done
-platform::ThreadHandle g_thread = 0;     // touched only under the exports' lifecycle lock
+std::atomic<bool> g_running{false};  // from start() until the thread body is done
+platform::ThreadHandle g_thread = 0; // touched only under the exports' lifecycle lock
 bool g_joined = true;
 
 std::mutex g_startMutex;
@@ -98,7 +98,7 @@ bool start(qint32 loFrequency)
 {
     if (g_running)
         return g_ready; // an earlier thread is still up (or still tearing down)
-    if (!g_joined) // collect the previous thread's resources
+    if (!g_joined)      // collect the previous thread's resources
         g_joined = platform::waitThread(g_thread, 0);
     {
         std::lock_guard<std::mutex> lock(g_startMutex);

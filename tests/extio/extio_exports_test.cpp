@@ -55,8 +55,8 @@ TEST(Exports, SampleRateFromTheSettingsFileWithoutAWindow)
         const char *stored; // nullptr: no file at all
         const char *rate;
     };
-    const Case cases[] = {{nullptr, "312500"}, {"0", "78125"}, {"1", "156250"}, {"2", "312500"},
-                          {"7", "312500"}, {"-1", "312500"}, {"abc", "312500"}};
+    const Case cases[] = {{nullptr, "312500"}, {"0", "78125"},   {"1", "156250"},  {"2", "312500"},
+                          {"7", "312500"},     {"-1", "312500"}, {"abc", "312500"}};
     for (const Case &c : cases) {
         QTemporaryDir dir;
         if (c.stored)
@@ -79,9 +79,9 @@ TEST(Exports, PanelLifecycleOpenShowHideCloseAndReopen)
 {
     QTemporaryDir dir;
     writeSampleRateId(dir, "1");
-    const ProbeRun run = runProbe(dir.path(), {"open", "sr", "show", "hide", "status", "close", "close",
-                                               "show", "stop", "setlo:5000000", "start:6000000", "open",
-                                               "sr", "close", "unload"});
+    const ProbeRun run =
+        runProbe(dir.path(), {"open", "sr", "show", "hide", "status", "close", "close", "show", "stop",
+                              "setlo:5000000", "start:6000000", "open", "sr", "close", "unload"});
     expectCleanExit(run);
     EXPECT_EQ(run.result("open"), "1");
     EXPECT_EQ(run.result("sr"), "156250");

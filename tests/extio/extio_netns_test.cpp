@@ -88,7 +88,7 @@ protected:
     {
         QStringList args{QStringLiteral("--receiver"), m_addresses[0] + ",serial=123,a=0x0A,b=0x1F",
                          QStringLiteral("--receiver"), m_addresses[1] + ",serial=456,a=0x0B,b=0x2C",
-                         QStringLiteral("--signal"), QStringLiteral("pattern")};
+                         QStringLiteral("--signal"),   QStringLiteral("pattern")};
         ASSERT_TRUE(m_sim.start(args + extra)) << m_sim.errorString().toStdString();
     }
 
@@ -118,12 +118,12 @@ TEST_F(PluginInNetwork, StreamRetuneStopAndStartAgainWithoutLoss)
     startSim();
     // The lowest rate keeps the FIFO's slack long enough for a machine slowed by sanitizers.
     writeSettings(0, QByteArray());
-    const ProbeRun run = runProbe(m_dir.path(),
-                                  {"init", "open", "callback", "sr", "show", "start:7200000", "wait:1500",
-                                   "blocks", "setlo:7100000", "wait:500", "blocks", "stop", "wait:200", "blocks",
-                                   "wait:300", "blocks", "newstream", "start:7100000", "wait:1000", "blocks",
-                                   "stop", "hide", "close", "unload"},
-                                  kProbeTimeoutMs);
+    const ProbeRun run = runProbe(
+        m_dir.path(), {"init",      "open",   "callback",      "sr",       "show",      "start:7200000",
+                       "wait:1500", "blocks", "setlo:7100000", "wait:500", "blocks",    "stop",
+                       "wait:200",  "blocks", "wait:300",      "blocks",   "newstream", "start:7100000",
+                       "wait:1000", "blocks", "stop",          "hide",     "close",     "unload"},
+        kProbeTimeoutMs);
     ASSERT_TRUE(m_sim.stop());
     ASSERT_FALSE(run.timedOut);
     ASSERT_FALSE(run.crashed) << run.errors.toStdString();
@@ -202,7 +202,8 @@ TEST_F(PluginInNetwork, TheSerialInThePanelPicksTheReceiverElseTheFirstAnswer)
     int from = 0;
     for (const Case &c : cases) {
         writeSettings(1, c.serial);
-        const ProbeRun run = runProbe(m_dir.path(), {"open", "start:7200000", "stop", "close"}, kProbeTimeoutMs);
+        const ProbeRun run =
+            runProbe(m_dir.path(), {"open", "start:7200000", "stop", "close"}, kProbeTimeoutMs);
         ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
         EXPECT_EQ(run.result("start:7200000"), "2048") << c.serial.constData();
         const QList<Command> commands = commandsOf(m_sim.log()).mid(from);
@@ -224,8 +225,8 @@ TEST_F(PluginInNetwork, NoReceiverAnsweringFailsStartHW)
 {
     // No simulator: the discovery broadcast goes unanswered inside the namespace.
     writeSettings(2, QByteArray());
-    const ProbeRun run = runProbe(m_dir.path(), {"open", "callback", "start:7200000", "blocks", "stop", "close"},
-                                  kProbeTimeoutMs);
+    const ProbeRun run = runProbe(
+        m_dir.path(), {"open", "callback", "start:7200000", "blocks", "stop", "close"}, kProbeTimeoutMs);
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(run.result("start:7200000"), "-1");
     EXPECT_EQ(field(run.result("blocks"), nullptr), 0);

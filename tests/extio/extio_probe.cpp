@@ -41,7 +41,7 @@ std::atomic<long> g_badBlocks{0};
 std::atomic<bool> g_onHostThread{false};
 std::thread::id g_hostThread;
 // Pattern check state, touched only by the plug-in's delivery thread while it runs.
-std::atomic<long> g_jumps{0};     // places where the next sample was not the one after the last
+std::atomic<long> g_jumps{0}; // places where the next sample was not the one after the last
 std::atomic<long> g_undecodable{0};
 uint64_t g_next = 0;
 bool g_haveNext = false;
@@ -161,9 +161,9 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "unknown call %s\n", call.c_str());
             return 2;
         }
-        const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - started)
-                                 .count());
+        const long ms = long(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                .count());
         std::printf("%s %s %ldms\n", call.c_str(), result.c_str(), ms);
         std::fflush(stdout);
         if (!lib)

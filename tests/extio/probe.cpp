@@ -27,7 +27,8 @@ int ProbeRun::millis(const QString &call, int nth) const
     return f.isEmpty() ? -1 : f.last().chopped(2).toInt();
 }
 
-ProbeRun runProbe(const QString &workingDir, const QStringList &calls, int timeoutMs, const QStringList &prefix)
+ProbeRun runProbe(const QString &workingDir, const QStringList &calls, int timeoutMs,
+                  const QStringList &prefix)
 {
     ProbeRun run;
     QProcess p;
