@@ -118,12 +118,15 @@ TEST_F(PluginInNetwork, StreamRetuneStopAndStartAgainWithoutLoss)
     startSim();
     // The lowest rate keeps the FIFO's slack long enough for a machine slowed by sanitizers.
     writeSettings(0, QByteArray());
-    const ProbeRun run = runProbe(
-        m_dir.path(), {"init",      "open",   "callback",      "sr",       "show",      "start:7200000",
-                       "wait:1500", "blocks", "setlo:7100000", "wait:500", "blocks",    "stop",
-                       "wait:200",  "blocks", "wait:300",      "blocks",   "newstream", "start:7100000",
-                       "wait:1000", "blocks", "stop",          "hide",     "close",     "unload"},
-        kProbeTimeoutMs);
+    const ProbeRun run =
+        runProbe(m_dir.path(), {"init",          "open",          "callback",      "sr",
+                                "show",          "start:7200000", "wait:1500",     "blocks",
+                                "setlo:7100000", "setlo:7100000", "wait:500",      "blocks",
+                                "stop",          "wait:200",      "blocks",        "wait:300",
+                                "blocks",        "newstream",     "start:7100000", "wait:1000",
+                                "blocks",        "stop",          "hide",          "close",
+                                "unload"},
+                 kProbeTimeoutMs);
     ASSERT_TRUE(m_sim.stop());
     ASSERT_FALSE(run.timedOut);
     ASSERT_FALSE(run.crashed) << run.errors.toStdString();
@@ -154,6 +157,7 @@ TEST_F(PluginInNetwork, StreamRetuneStopAndStartAgainWithoutLoss)
     const QList<quint16> expected{
         kDiscoveryCode, wire::kCmdCalibration, wire::kCmdAttenuator, wire::kCmdLpf, wire::kCmdStartStream,
         wire::kCmdLpf, wire::kCmdAttenuator, wire::kCmdTuning, wire::kCmdAttenuator, wire::kCmdLpf,
+        // Retuning to the same frequency twice tunes once.
         wire::kCmdTuning, wire::kCmdStopStream,
         // The second start: the frequency is already the stored one, so only open() tunes.
         kDiscoveryCode, wire::kCmdCalibration, wire::kCmdAttenuator, wire::kCmdLpf, wire::kCmdStartStream,
