@@ -1,6 +1,7 @@
 // A stand-in ExtIO plug-in for testing the host: it delivers the simulator's numbered signal (or a
 // tone) from its own thread, with faults chosen through the FAKE_EXTIO environment variable:
 //   blocks=N  drop=K,K  dup=K  swap=K  corrupt=N  tone=HZ  rate=HZ  start=-1  silent=1
+//   name=TEXT  model=TEXT  type=N  init=0  lo=HZ (what GetHWLO answers instead of the LO set)
 // (K are 200-pair datagram numbers, N sample indices). FAKE_EXTIO_LOG=FILE records the calls.
 
 #include "tools/sim/pattern.h"
@@ -35,6 +36,11 @@ struct Config
     long rate = 312500;
     int startResult = kBlock;
     bool silent = false;
+    std::string name = "Fake receiver";
+    std::string model = "Fake";
+    int type = 6;
+    bool initResult = true;
+    long fixedLo = -1;
 };
 
 std::atomic<Callback> g_callback{nullptr};
@@ -95,6 +101,16 @@ Config readConfig()
             c.startResult = std::atoi(value.c_str());
         else if (key == "silent")
             c.silent = value == "1";
+        else if (key == "name")
+            c.name = value;
+        else if (key == "model")
+            c.model = value;
+        else if (key == "type")
+            c.type = std::atoi(value.c_str());
+        else if (key == "init")
+            c.initResult = value != "0";
+        else if (key == "lo")
+            c.fixedLo = std::atol(value.c_str());
         at = end + 1;
     }
     return c;
@@ -154,10 +170,12 @@ void deliver(Config c)
 FAKE_EXPORT bool InitHW(char *name, char *model, int &type)
 {
     log("InitHW");
-    std::strcpy(name, "Fake receiver");
-    std::strcpy(model, "Fake");
-    type = 6;
-    return true;
+    // InitHW comes before OpenHW, so the identity is read here.
+    const Config c = readConfig();
+    std::snprintf(name, 64, "%s", c.name.c_str());
+    std::snprintf(model, 64, "%s", c.model.c_str());
+    type = c.type;
+    return c.initResult;
 }
 #endif
 
@@ -203,7 +221,8 @@ FAKE_EXPORT int SetHWLO(long freq)
 
 FAKE_EXPORT long GetHWLO()
 {
-    return g_lo;
+    log("GetHWLO");
+    return g_config.fixedLo >= 0 ? g_config.fixedLo : g_lo;
 }
 
 #ifndef FAKE_EXTIO_PARTIAL

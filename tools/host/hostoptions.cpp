@@ -1,5 +1,7 @@
 #include "tools/host/hostoptions.h"
 
+#include "tools/host/spectrumpicture.h"
+
 #include <QCommandLineParser>
 
 #include <climits>
@@ -37,7 +39,8 @@ ParseResult parseHostOptions(const QStringList &arguments, const QString &defaul
     parser.setApplicationDescription(QStringLiteral(
         "Loads an ExtIO receiver plug-in, streams from it and reports what arrived.\n"
         "Exit codes: 0 ok, 1 integrity problems (--check-pattern), 2 usage, 3 plug-in could not be\n"
-        "loaded or opened, 4 no data (no receiver answered), 5 an output file could not be written."));
+        "loaded or opened, 4 no data (no receiver answered), 5 an output file could not be written,\n"
+        "6 the plug-in gave unexpected answers (--no-stream)."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption library(
@@ -56,6 +59,10 @@ ParseResult parseHostOptions(const QStringList &arguments, const QString &defaul
                                       QStringLiteral("F"));
     const QCommandLineOption noGui(QStringLiteral("no-gui"),
                                    QStringLiteral("Do not show the plug-in's control panel."));
+    const QCommandLineOption noStream(
+        QStringLiteral("no-stream"),
+        QStringLiteral("Do not stream: load, initialise, open, read the LO and sample rate, show and hide\n"
+                       "the panel, close; exit 0 only if the plug-in answers as the TarnixDDC plug-in."));
     const QCommandLineOption check(
         QStringLiteral("check-pattern"),
         QStringLiteral("Verify the simulator's numbered test signal sample by sample."));
@@ -70,8 +77,8 @@ ParseResult parseHostOptions(const QStringList &arguments, const QString &defaul
                               QStringLiteral("Internal: draw saved spectrum DATA to PNG."),
                               QStringLiteral("DATA"));
     render.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions(
-        {help, library, seconds, lo, retuneAt, retuneHz, noGui, check, wav, spectrum, json, render});
+    parser.addOptions({help, library, seconds, lo, retuneAt, retuneHz, noGui, noStream, check, wav, spectrum,
+                       json, render});
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -80,6 +87,10 @@ ParseResult parseHostOptions(const QStringList &arguments, const QString &defaul
     if (parser.isSet(help)) {
         *message = parser.helpText();
         return ParseResult::Help;
+    }
+    if ((parser.isSet(spectrum) || parser.isSet(render)) && !spectrumSupported()) {
+        *message = QString::fromLatin1(kNoSpectrumText);
+        return ParseResult::Error;
     }
     if (parser.isSet(render)) {
         if (parser.positionalArguments().size() != 1) {
@@ -131,7 +142,18 @@ ParseResult parseHostOptions(const QStringList &arguments, const QString &defaul
             return ParseResult::Error;
         }
     }
+    if (parser.isSet(noStream)) {
+        for (const QCommandLineOption *streaming : {&seconds, &retuneAt, &check, &wav, &spectrum}) {
+            if (parser.isSet(*streaming)) {
+                *message =
+                    QStringLiteral("--no-stream does not go with --%1").arg(streaming->names().first());
+                return ParseResult::Error;
+            }
+        }
+    }
+    o->loGiven = parser.isSet(lo);
     o->noGui = parser.isSet(noGui);
+    o->noStream = parser.isSet(noStream);
     o->checkPattern = parser.isSet(check);
     o->wavPath = parser.value(wav);
     o->spectrumPath = parser.value(spectrum);

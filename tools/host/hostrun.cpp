@@ -8,6 +8,7 @@
 #include "tools/host/wavwriter.h"
 
 #include <QFileInfo>
+#include <QStringList>
 #include <QThread>
 
 #include <algorithm>
@@ -22,7 +23,32 @@ constexpr int kDrainIntervalMs = 10;
 constexpr double kSettleS = 0.2;
 constexpr int kNameBytes = 256; // hosts hand InitHW generous buffers
 constexpr qint64 kNsPerS = 1'000'000'000;
+// What the TarnixDDC plug-in says of itself (--no-stream checks it): 32-bit integer I/Q, and the
+// three rates its panel offers.
+constexpr char kExpectedName[] = "Receiver TarnixDDC";
+constexpr char kExpectedModel[] = "TarnixDDC";
+constexpr int kExpectedHwType = 6;
+constexpr long kExpectedRatesHz[] = {78125, 156250, 312500};
 } // namespace
+
+QStringList checkAnswers(const RunSummary &s, long expectedLoHz)
+{
+    QStringList problems;
+    if (s.name != QLatin1String(kExpectedName))
+        problems << QStringLiteral("InitHW gave the name \"%1\", not \"%2\"")
+                        .arg(s.name, QLatin1String(kExpectedName));
+    if (s.model != QLatin1String(kExpectedModel))
+        problems << QStringLiteral("InitHW gave the model \"%1\", not \"%2\"")
+                        .arg(s.model, QLatin1String(kExpectedModel));
+    if (s.hwType != kExpectedHwType)
+        problems << QStringLiteral("InitHW gave the type %1, not %2").arg(s.hwType).arg(kExpectedHwType);
+    if (s.reportedLoHz != expectedLoHz)
+        problems << QStringLiteral("GetHWLO returned %1, not %2").arg(s.reportedLoHz).arg(expectedLoHz);
+    if (!std::count(std::begin(kExpectedRatesHz), std::end(kExpectedRatesHz), s.sampleRateHz))
+        problems
+            << QStringLiteral("GetHWSR returned %1, not one of 78125, 156250, 312500").arg(s.sampleRateHz);
+    return problems;
+}
 
 HostRun::HostRun(const HostOptions &options, PlainStream &out, PlainStream &err)
     : m_options(options), m_out(out), m_err(err), m_library(new ExtioLibrary),
@@ -33,6 +59,7 @@ HostRun::HostRun(const HostOptions &options, PlainStream &out, PlainStream &err)
     m_summary.library = options.library;
     m_summary.loHz = options.loHz;
     m_summary.checkedPattern = options.checkPattern;
+    m_summary.noStream = options.noStream;
     m_summary.wavPath = options.wavPath;
     m_summary.spectrumPath = options.spectrumPath;
     m_summary.hostThread = reinterpret_cast<quintptr>(QThread::currentThreadId());
@@ -96,6 +123,41 @@ int HostRun::exec()
     m_out << "Loaded " << m_options.library << ": " << m_summary.name << " (" << m_summary.model << ", type "
           << type << ")" << endLine;
     x.setCallback(&CallbackSink::callback);
+    return m_options.noStream ? checkWithoutStream() : streamSession();
+}
+
+int HostRun::checkWithoutStream()
+{
+    const ExtioExports &x = m_library->exports();
+    // A host sets its LO before asking for it only when it has one to set.
+    if (m_options.loGiven)
+        x.setHwLo(m_options.loHz);
+    m_summary.reportedLoHz = x.getHwLo();
+    m_summary.sampleRateHz = x.getHwSr();
+    if (!m_options.noGui)
+        x.showGui();
+    x.hideGui();
+    x.closeHw();
+    m_sink.reset();
+    m_library->unload();
+
+    m_out << "InitHW: true, name \"" << m_summary.name << "\", model \"" << m_summary.model << "\", type "
+          << m_summary.hwType << endLine;
+    m_out << "GetHWLO: " << m_summary.reportedLoHz << " Hz" << endLine;
+    m_out << "GetHWSR: " << m_summary.sampleRateHz << " samples/s" << endLine;
+    const QStringList problems = checkAnswers(m_summary, m_options.loHz);
+    if (!problems.isEmpty())
+        return fail(
+            kExitCheck,
+            QStringLiteral("the plug-in answered unexpectedly: %1").arg(problems.join(QStringLiteral("; "))));
+    m_out << "All answers as expected" << endLine;
+    m_summary.exitCode = kExitOk;
+    return kExitOk;
+}
+
+int HostRun::streamSession()
+{
+    const ExtioExports &x = m_library->exports();
     x.setHwLo(m_options.loHz);
     m_summary.sampleRateHz = x.getHwSr();
     if (!m_options.noGui)
@@ -132,9 +194,11 @@ int HostRun::exec()
     }
 
     if (m_summary.startHwResult < 0)
-        return fail(kExitNoData,
-                    QStringLiteral("no data: StartHW returned %1, no receiver answered or the plug-in could not start it")
-                        .arg(m_summary.startHwResult));
+        return fail(
+            kExitNoData,
+            QStringLiteral(
+                "no data: StartHW returned %1, no receiver answered or the plug-in could not start it")
+                .arg(m_summary.startHwResult));
     if (stats.dataCalls == 0)
         return fail(kExitNoData,
                     QStringLiteral("no data: no receiver answered (no sample block arrived in %1 s)")

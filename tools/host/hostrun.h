@@ -5,6 +5,8 @@
 
 #include "tools/host/plainfile.h"
 
+#include <QStringList>
+
 #include <memory>
 
 class BlockRing;
@@ -14,10 +16,16 @@ class PatternChecker;
 class SpectrumAccumulator;
 class WavWriter;
 
+// The problems, in plain words, with what a plug-in said of itself against the TarnixDDC plug-in:
+// name, model, type, GetHWLO (expected `expectedLoHz`) and GetHWSR. Empty when all is right.
+QStringList checkAnswers(const RunSummary &summary, long expectedLoHz);
+
 // One session with a plug-in, in the order ExtIO hosts use: load, InitHW, OpenHW, SetCallback,
 // SetHWLO, GetHWSR, ShowGUI, StartHW, SetHWLO while streaming, StopHW, HideGUI, CloseHW, unload.
 // The main thread drives the plug-in and drains the sample ring into the checker, the WAV file
-// and the spectrum; the plug-in's thread only fills the ring.
+// and the spectrum; the plug-in's thread only fills the ring. With --no-stream: load, InitHW, OpenHW,
+// SetCallback, (SetHWLO,) GetHWLO, GetHWSR, ShowGUI, HideGUI, CloseHW, unload, and a check of the
+// answers.
 class HostRun
 {
 public:
@@ -32,6 +40,8 @@ public:
 
 private:
     int fail(int code, const QString &message);
+    int checkWithoutStream();
+    int streamSession();
     bool openOutputs();
     void stream();
     void drain();

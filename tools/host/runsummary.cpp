@@ -43,6 +43,10 @@ QByteArray RunSummary::toJson() const
         o[QStringLiteral("retune_hz")] = double(retuneHz);
     }
     o[QStringLiteral("sample_rate_hz")] = double(sampleRateHz);
+    if (noStream) {
+        o[QStringLiteral("no_stream")] = true;
+        o[QStringLiteral("reported_lo_hz")] = double(reportedLoHz);
+    }
     o[QStringLiteral("start_hw_result")] = startHwResult;
     o[QStringLiteral("seconds")] = seconds;
     o[QStringLiteral("blocks")] = double(callbacks.dataCalls);

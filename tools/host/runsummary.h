@@ -17,6 +17,8 @@ struct RunSummary
     double retuneAtS = 0;
     long retuneHz = 0;
     long sampleRateHz = 0; // GetHWSR
+    bool noStream = false;
+    long reportedLoHz = 0; // GetHWLO, read with --no-stream
     int startHwResult = 0;
     double seconds = 0; // time streamed, StartHW to StopHW
     CallbackStats callbacks;
