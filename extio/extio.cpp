@@ -2,6 +2,7 @@
 
 #include "control/control.h"
 #include "extio/callbackholder.h"
+#include "extio/guiinvoke.h"
 #include "extio/guithread.h"
 #include "platform/tsanannotate.h"
 #include "ui/mainwindow.h"
@@ -33,31 +34,10 @@ std::shared_mutex &lifecycle()
     return mutex;
 }
 
-// Hands a slot call to the GUI thread through Qt and waits for it.
-template <typename... Args>
-__attribute__((noinline)) bool invokeInGuiThread(QObject *target, const char *slot, Args... args)
-{
-    platform::tsanRelease(target);
-    const bool ok = QMetaObject::invokeMethod(target, slot, Qt::BlockingQueuedConnection, args...);
-    platform::tsanAcquire(target);
-    return ok && *slot;
-}
-
-// Runs a slot in the GUI thread and waits for it. Returns false if the object is gone. Kept out of
-// line, like the call above: ThreadSanitizer sees Qt's side of the hand-over as called from here
-// (a stack its suppressions name), since Qt itself is not instrumented.
-template <typename... Args>
-__attribute__((noinline)) bool invokeBlocking(QObject *target, const char *slot, Args... args)
-{
-    if (!target || !slot || !*slot)
-        return false;
-    return invokeInGuiThread(target, slot, args...);
-}
-
 bool controlIsOpen(Control *control)
 {
     bool open = false;
-    invokeBlocking(control, "isOpen", Q_RETURN_ARG(bool, open));
+    guiinvoke::invokeBlocking(control, "isOpen", Q_RETURN_ARG(bool, open));
     return open;
 }
 
@@ -70,7 +50,7 @@ bool shutDown(unsigned waitMs)
     // A host that closes without stopping would leave the receiver's threads running in a library
     // it is about to unload.
     if (controlIsOpen(control))
-        invokeBlocking(control, "close");
+        guiinvoke::invokeBlocking(control, "close");
     return guithread::stop(waitMs);
 }
 
@@ -143,8 +123,8 @@ int EXTIO_CALL StartHW(long freq)
         return -1;
     // The frequency goes through the GUI thread like every other call, so the controller is never
     // touched from two threads at once.
-    invokeBlocking(control, "setFrequency", Q_ARG(quint32, quint32(freq)));
-    invokeBlocking(control, "open");
+    guiinvoke::invokeBlocking(control, "setFrequency", Q_ARG(quint32, quint32(freq)));
+    guiinvoke::invokeBlocking(control, "open");
     // A receiver that did not open delivers nothing; say so instead of leaving the host waiting.
     return controlIsOpen(control) ? kBlockPairs : -1;
 }
@@ -152,7 +132,7 @@ int EXTIO_CALL StartHW(long freq)
 void EXTIO_CALL StopHW()
 {
     std::shared_lock<std::shared_mutex> lock(lifecycle());
-    invokeBlocking(guithread::control(), "close");
+    guiinvoke::invokeBlocking(guithread::control(), "close");
 }
 
 void EXTIO_CALL CloseHW()
@@ -166,7 +146,7 @@ int EXTIO_CALL SetHWLO(long freq)
 {
     g_loFrequency = qint32(freq);
     std::shared_lock<std::shared_mutex> lock(lifecycle());
-    invokeBlocking(guithread::control(), "setFrequency", Q_ARG(quint32, quint32(freq)));
+    guiinvoke::invokeBlocking(guithread::control(), "setFrequency", Q_ARG(quint32, quint32(freq)));
     return 0;
 }
 
@@ -199,8 +179,8 @@ void EXTIO_CALL ShowGUI()
     MainWindow *window = guithread::window();
     if (!window)
         return;
-    invokeBlocking(window, "show");
-    invokeBlocking(window, "setActiveWindow");
+    guiinvoke::invokeBlocking(window, "show");
+    guiinvoke::invokeBlocking(window, "setActiveWindow");
     // Showing builds Qt's painting globals; see registerExitHook().
     static std::atomic<bool> hookedAfterShow{false};
     if (!hookedAfterShow.exchange(true))
@@ -210,7 +190,7 @@ void EXTIO_CALL ShowGUI()
 void EXTIO_CALL HideGUI()
 {
     std::shared_lock<std::shared_mutex> lock(lifecycle());
-    invokeBlocking(guithread::window(), "hide");
+    guiinvoke::invokeBlocking(guithread::window(), "hide");
 }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 
 #include "control/control.h"
 #include "extio/callbackholder.h"
+#include "extio/guiinvoke.h"
 #include "platform/thread.h"
 #include "ui/mainwindow.h"
 #include "ui/settings.h"
@@ -122,7 +123,7 @@ bool stop(unsigned timeoutMs)
     if (!g_running)
         return true;
     if (QApplication *app = g_app.load())
-        QMetaObject::invokeMethod(app, "quit", Qt::QueuedConnection);
+        guiinvoke::postToGuiThread(app, "quit");
     if (!g_joined)
         g_joined = platform::waitThread(g_thread, timeoutMs);
     // A thread that ended by itself before the wait leaves a closed handle on Windows; the flag

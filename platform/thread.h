@@ -11,10 +11,10 @@ using ThreadBody = void (*)(void *arg);
 // Starts body(arg) on a new thread with the default stack size; returns 0 on failure.
 ThreadHandle beginThread(ThreadBody body, void *arg);
 
-// The last call of a thread body started by beginThread. On Windows it ends the thread there (the C
-// runtime's _endthreadex; the handle stays open for waitThread); on POSIX the body then simply
-// returns, since pthread_exit needs the dynamic loader's lock and would deadlock a thread stopped
-// while the library is being unloaded.
+// Marks the end of a thread body started by beginThread; the body then returns. The thread ends in
+// the platform layer: on Windows by releasing its hold on the plug-in's module as it exits, so the
+// code stays mapped until the thread is gone; on POSIX by returning, since pthread_exit needs the
+// dynamic loader's lock and would deadlock a thread stopped while the library is being unloaded.
 void endThread();
 
 // Waits at most timeoutMs for the thread to end. True if it has ended; the handle is then spent
