@@ -29,34 +29,55 @@ QMutex g_fileMutex;
 // Far beyond anything this plug-in writes; a bigger file is not ours and is not read whole.
 constexpr qint64 kMaxFileBytes = 64 * 1024;
 
-// QSettings turns a value spelled @Variant(...) into whatever its binary stream names, and a crafted
-// stream (a list claiming billions of entries) makes it allocate without bound and abort the host.
-// Its own writes of what this plug-in stores only ever use the '@' forms @ByteArray(, @String( and
-// "@@" (a text that starts with '@'). A file with any other '@', with an escape that spells one
-// (\x40, \100, or \x10040 once cut to 16 bits), or too large, was not written here: it is then
-// neither parsed nor written, and every read gives its default.
-bool spellsAt(const QByteArray &text, int backslash)
+// QSettings decodes a value whose text starts with @Variant( or @DateTime( as a binary stream of any
+// type it names, and a crafted stream (a list claiming billions of entries) makes it allocate
+// without bound and abort the host. This plug-in never writes either form, so a file that could hold
+// one was not written by it. To find one, the file is read the way QSettings reads values, but
+// erring wide: escapes decoded (numeric ones cut to 16 bits, as QSettings does; any other escaped
+// character taken as itself), quotes and line continuations dropped. A file with a match, or too
+// large, is never parsed: every read gives its default and the first write starts it afresh.
+bool mayHoldStreamedValue(const QByteArray &text)
 {
-    const char kind = backslash + 1 < text.size() ? text.at(backslash + 1) : '\0';
-    const bool hex = kind == 'x' || kind == 'X';
-    if (!hex && (kind < '0' || kind > '7'))
-        return false;
-    quint32 value = 0;
-    int digits = 0;
-    for (int at = backslash + (hex ? 2 : 1); at < text.size(); ++at, ++digits) {
+    QByteArray seen;
+    seen.reserve(text.size());
+    for (int at = 0; at < text.size(); ++at) {
         const char c = text.at(at);
-        int d;
-        if (c >= '0' && c <= (hex ? '9' : '7'))
-            d = c - '0';
-        else if (hex && ((c | 0x20) >= 'a' && (c | 0x20) <= 'f'))
-            d = (c | 0x20) - 'a' + 10;
-        else
-            break;
-        if (digits >= 8)
-            return true; // long enough to wrap into anything
-        value = value * (hex ? 16 : 8) + quint32(d);
+        if (c == '"')
+            continue;
+        if (c != '\\' || at + 1 == text.size()) {
+            seen += c;
+            continue;
+        }
+        const char kind = text.at(++at);
+        if (kind == '\n' || kind == '\r') {
+            if (kind == '\r' && at + 1 < text.size() && text.at(at + 1) == '\n')
+                ++at;
+            continue;
+        }
+        const bool hex = kind == 'x' || kind == 'X';
+        if (!hex && (kind < '0' || kind > '7')) {
+            seen += kind;
+            continue;
+        }
+        quint32 value = hex ? 0 : quint32(kind - '0');
+        for (int digits = 0; at + 1 < text.size(); ++digits) {
+            const char d = text.at(at + 1);
+            int v = -1;
+            if (d >= '0' && d <= (hex ? '9' : '7'))
+                v = d - '0';
+            else if (hex && (d | 0x20) >= 'a' && (d | 0x20) <= 'f')
+                v = (d | 0x20) - 'a' + 10;
+            if (v < 0)
+                break;
+            if (digits >= 8)
+                return true; // long enough to wrap into anything
+            value = value * (hex ? 16 : 8) + quint32(v);
+            ++at;
+        }
+        const quint32 ch = value & 0xFFFF;
+        seen += ch > 0 && ch < 0x80 ? char(ch) : '\x7F';
     }
-    return (value & 0xFFFF) == '@';
+    return seen.contains("@Variant(") || seen.contains("@DateTime(");
 }
 
 bool isSafeToParse()
@@ -69,20 +90,7 @@ bool isSafeToParse()
     if (!file.open(QIODevice::ReadOnly))
         return true; // QSettings cannot read it either
     const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (text.size() > kMaxFileBytes)
-        return false;
-    for (int at = text.indexOf('@'); at >= 0; at = text.indexOf('@', at + 1)) {
-        const QByteArray form = text.mid(at, 11);
-        if (form.startsWith("@@"))
-            ++at;
-        else if (!form.startsWith("@ByteArray(") && !form.startsWith("@String("))
-            return false;
-    }
-    for (int at = text.indexOf('\\'); at >= 0; at = text.indexOf('\\', at + 2)) {
-        if (spellsAt(text, at))
-            return false;
-    }
-    return true;
+    return text.size() <= kMaxFileBytes && !mayHoldStreamedValue(text);
 }
 
 QVariant readKey(const char *key, const QVariant &fallback)
@@ -97,8 +105,8 @@ QVariant readKey(const char *key, const QVariant &fallback)
 void writeKey(const char *key, const QVariant &value)
 {
     platform::MutexLocker lock(&g_fileMutex);
-    // QSettings reads the file before it writes it back.
-    if (!isSafeToParse())
+    // QSettings reads the file before it writes it back, so a foreign one goes first.
+    if (!isSafeToParse() && !QFile::remove(QString::fromLatin1(Settings::kFileName)))
         return;
     QSettings file(QString::fromLatin1(Settings::kFileName), QSettings::IniFormat);
     file.setValue(QString::fromLatin1(key), value);
