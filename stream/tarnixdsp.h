@@ -13,7 +13,11 @@ class TarnixDsp : public DspAbstract
 {
     Q_OBJECT
 public:
-    static constexpr int kFifoCapacityPairs = 4096;
+    // About 0.2 s at 312500 samples/s. After a lost datagram the receiver resends it 20 ms later and
+    // then catches up in one burst of everything it held back; 4096 pairs (13 ms) overflowed on every
+    // such burst and lost a ring's worth of samples, this holds a stall of up to ~200 ms. Delivery
+    // (2048 pairs a millisecond) drains it at six times the highest rate.
+    static constexpr int kFifoCapacityPairs = 65536;
     static constexpr int kBlockPairs = 2048;
     static constexpr unsigned long kPassSleepMs = 1;
 
