@@ -87,10 +87,19 @@ void StreamWindow::poll(qint64 nowUs, DatagramSink &sink)
 
 void StreamWindow::resendDue(qint64 nowUs, DatagramSink &sink)
 {
+    // Once the oldest unacknowledged datagram times out, the whole window goes again, in order,
+    // before anything new: the other side takes datagrams only in sequence, so the ones sent after a
+    // lost one were dropped too, and resending each on its own timer would let new datagrams overtake
+    // them and be dropped in turn, for ever.
+    const bool anyDue = std::any_of(m_slots.begin(), m_slots.end(), [&](const Slot &s) {
+        return s.used && nowUs - s.lastSentUs >= m_timing.retransmitUs;
+    });
+    if (!anyDue)
+        return;
     std::array<Slot *, kWindowDatagrams> due{};
     int n = 0;
     for (Slot &s : m_slots)
-        if (s.used && nowUs - s.lastSentUs >= m_timing.retransmitUs)
+        if (s.used)
             due[size_t(n++)] = &s;
     // Oldest first; at most eight entries, so a plain insertion sort.
     for (int i = 1; i < n; ++i)
