@@ -36,3 +36,30 @@ function(tarnix_add_test name)
     endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
+
+# tarnix_add_netns_test(<name> COMMAND <exe> [args...] [RECEIVERS n] [WITH_SIM] [TIMEOUT s]
+#                       [LABELS ...] [ENVIRONMENT ...])
+# Runs the command in the host namespace of scripts/netns-run, beside simulated receivers on a
+# private network (skipped, 77, without root). WITH_SIM has the rig start the simulator; otherwise
+# the test starts its own (TARNIX_SIM in its environment). Never discovered directly: such tests
+# broadcast, which only the namespaces may see.
+function(tarnix_add_netns_test name)
+    cmake_parse_arguments(T "WITH_SIM" "RECEIVERS;TIMEOUT" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+    if(NOT T_RECEIVERS)
+        set(T_RECEIVERS 2)
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    if(T_WITH_SIM)
+        set(sim_mode --sim $<TARGET_FILE:tarnix-sim>)
+    else()
+        set(sim_mode --no-sim)
+    endif()
+    add_test(NAME ${name}
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/netns-run --receivers ${T_RECEIVERS} ${sim_mode} -- ${T_COMMAND})
+    set(labels netns ${T_LABELS})
+    set(env QT_QPA_PLATFORM=offscreen TARNIX_SIM=$<TARGET_FILE:tarnix-sim> ${T_ENVIRONMENT})
+    set_tests_properties(${name} PROPERTIES LABELS "${labels}" SKIP_RETURN_CODE 77 RUN_SERIAL TRUE
+                         TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+endfunction()
