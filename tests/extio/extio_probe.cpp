@@ -19,18 +19,7 @@
 #include <string>
 #include <thread>
 
-#if defined(__SANITIZE_ADDRESS__)
-// The plug-in's panel runs on Qt's offscreen platform here, whose plug-in never frees its screen
-// and cursor; Qt has no frame pointers, so only the slow unwinder sees the plug-in on those stacks.
-extern "C" const char *__asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libqoffscreen.so\n";
-}
-#endif
+#include "platform/offscreenleakhooks.h"
 
 namespace {
 

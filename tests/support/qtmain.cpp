@@ -9,18 +9,8 @@ using App = QCoreApplication;
 
 #include <gtest/gtest.h>
 
-#if defined(TARNIX_TEST_GUI) && defined(__SANITIZE_ADDRESS__)
-// Qt's offscreen platform plug-in never frees its screen and cursor. Qt is built without frame
-// pointers, so only the slow unwinder sees the plug-in on those allocation stacks. Built in rather
-// than in scripts/lsan.supp because the build also runs the binary (to list its tests).
-extern "C" const char *__asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libqoffscreen.so\n";
-}
+#ifdef TARNIX_TEST_GUI
+#include "platform/offscreenleakhooks.h"
 #endif
 
 int main(int argc, char **argv)
