@@ -8,7 +8,7 @@
 // rate of new datagrams per second between the first and the last one.
 
 #include "driver/requests.h"
-#include "stream/wire.h"
+#include "protocol/stream.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,8 +1,8 @@
 // Figures for the stream's hot paths: one stream datagram through the accept path, and the FIFO.
+#include "protocol/stream.h"
 #include "stream/samplefifo.h"
 #include "stream/streamsequencer.h"
 #include "stream/tarnixdsp.h"
-#include "stream/wire.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discovery/receiver.h"
+#include "protocol/datagram.h"
 
 #include <QObject>
 
@@ -45,7 +46,7 @@ protected:
 private:
     static constexpr quint32 kInitialFrequencyHz = 1800000;
     static constexpr quint32 kSampleRate = 312500;
-    static constexpr quint16 kSearchPort = 50001;
+    static constexpr quint16 kSearchPort = wire::kDefaultPort;
     static constexpr quint16 kStartMode = 1;
     static constexpr int kSettleMs = 50;
 

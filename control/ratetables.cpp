@@ -1,6 +1,6 @@
 #include "control/ratetables.h"
 
-#include "stream/wire.h"
+#include "protocol/commands.h"
 
 namespace ratetables {
 
@@ -11,7 +11,7 @@ int tableRow(int rateIndex)
 
 void writeStartStreamRateFields(QByteArray &datagram, int rateIndex)
 {
-    if (datagram.size() < kStartStreamMinBytes)
+    if (datagram.size() < wire::kStartStreamMinBytes)
         return;
     const int row = tableRow(rateIndex);
     // Each field group is assembled locally and copied in with replace(): it keeps the writes inside
@@ -28,9 +28,9 @@ void writeStartStreamRateFields(QByteArray &datagram, int rateIndex)
     const auto put = [&datagram](int at, const uchar *from, int count) {
         datagram.replace(at, count, reinterpret_cast<const char *>(from), count);
     };
-    put(kStagesOffset, stages.data(), int(stages.size()));
-    put(kRateWordOffset, words.data(), int(words.size()));
-    put(kRateByteOffset, bytes.data(), int(bytes.size()));
+    put(wire::kStagesOffset, stages.data(), int(stages.size()));
+    put(wire::kRateWordOffset, words.data(), int(words.size()));
+    put(wire::kRateByteOffset, bytes.data(), int(bytes.size()));
 }
 
 } // namespace ratetables

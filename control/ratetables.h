@@ -24,18 +24,12 @@ constexpr std::array<std::array<quint32, kStageCount>, kRateCount> kStageLists =
 constexpr std::array<quint32, kRateCount> kRateWords = {0, 1, 2, 3};
 constexpr std::array<quint8, kRateCount> kRateBytes = {0, 0, 0, 0};
 
-// Byte positions in the start-stream datagram.
-constexpr int kStagesOffset = 18;
-constexpr int kRateWordOffset = 56; // and again at 58
-constexpr int kRateByteOffset = 64; // and again at 65
-constexpr int kStartStreamMinBytes = 66;
-
 // Rate indexes 1..3 keep their own row; 0 and everything else (also out-of-range values) use row 0,
 // so no lookup ever leaves the tables.
 int tableRow(int rateIndex);
 
 // Writes the stage list, the rate word (twice) and the rate byte (twice) for `rateIndex` into a
-// start-stream datagram. A datagram shorter than kStartStreamMinBytes is left untouched.
+// start-stream datagram. A datagram shorter than wire::kStartStreamMinBytes is left untouched.
 void writeStartStreamRateFields(QByteArray &datagram, int rateIndex);
 
 } // namespace ratetables

@@ -2,8 +2,8 @@
 
 #include "discovery/tarnixsearcher.h"
 #include "driver/tarnixdriver.h"
+#include "protocol/commands.h"
 #include "stream/tarnixdsp.h"
-#include "stream/wire.h"
 
 TarnixControl::TarnixControl(QObject *parent) : QObject(parent)
 {

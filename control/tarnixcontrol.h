@@ -2,7 +2,7 @@
 
 #include "discovery/receiver.h"
 #include "driver/receiverinfo.h"
-#include "stream/iqpair.h"
+#include "protocol/hostinterface.h"
 
 #include <QList>
 #include <QObject>

@@ -1,24 +1,9 @@
 #include "discovery/discoveryprotocol.h"
 
 #include "discovery/identifier.h"
-#include "stream/wire.h"
+#include "protocol/discovery.h"
 
 namespace discovery {
-
-namespace {
-
-constexpr quint8 kRequestCode = 0x00;
-constexpr quint8 kReplyCode = 0x01;
-constexpr quint8 kDiscoveryTag = 0x1A;
-constexpr int kChecksumOffset = 22;
-constexpr int kSerialNumberOffset = 4;
-constexpr int kSerialByteAOffset = 8;
-constexpr int kSerialByteBOffset = 9;
-constexpr int kAddressOffset = 10;
-constexpr int kPortOffset = 18;
-constexpr int kStatusOffset = 20;
-
-} // namespace
 
 quint16 internetChecksum(const QByteArray &data)
 {
@@ -40,10 +25,10 @@ QByteArray buildRequest()
     uchar *d = wire::bytes(request);
     d[0] = wire::kSignature0;
     d[1] = wire::kSignature1;
-    d[2] = kRequestCode;
-    d[3] = kDiscoveryTag;
+    d[2] = wire::kDiscoveryRequestCode;
+    d[3] = wire::kDiscoveryTag;
     // The checksum is computed while its own word is still zero.
-    wire::writeU16(request, kChecksumOffset, internetChecksum(request));
+    wire::writeU16(request, wire::kDiscoveryChecksumOffset, internetChecksum(request));
     return request;
 }
 
@@ -52,19 +37,20 @@ bool parseReply(const QByteArray &datagram, Receiver *out)
     if (datagram.size() < wire::kDiscoveryReplyBytes)
         return false;
     const uchar *d = wire::bytes(datagram);
-    if (d[0] != wire::kSignature0 || d[1] != wire::kSignature1 || d[2] != kReplyCode || d[3] != kDiscoveryTag)
+    if (d[0] != wire::kSignature0 || d[1] != wire::kSignature1 || d[2] != wire::kDiscoveryReplyCode ||
+        d[3] != wire::kDiscoveryTag)
         return false;
 
     Receiver r;
-    r.flag = wire::readU16(datagram, kStatusOffset) == 0;
+    r.flag = wire::readU16(datagram, wire::kDiscoveryStatusOffset) == 0;
     r.name = QStringLiteral("TarnixDDC");
-    r.serial = receiverIdentifier(d[kSerialByteAOffset], d[kSerialByteBOffset],
-                                  wire::readU32(datagram, kSerialNumberOffset));
+    r.serial = receiverIdentifier(d[wire::kDiscoverySerialByteAOffset], d[wire::kDiscoverySerialByteBOffset],
+                                  wire::readU32(datagram, wire::kDiscoverySerialNumberOffset));
     // The address travels most significant byte first (byte 10 is the first dotted number).
-    const quint32 ipv4 = quint32(d[kAddressOffset]) << 24 | quint32(d[kAddressOffset + 1]) << 16 |
-                         quint32(d[kAddressOffset + 2]) << 8 | quint32(d[kAddressOffset + 3]);
+    const uchar *a = d + wire::kDiscoveryAddressOffset;
+    const quint32 ipv4 = quint32(a[0]) << 24 | quint32(a[1]) << 16 | quint32(a[2]) << 8 | quint32(a[3]);
     r.address = QHostAddress(ipv4);
-    r.port = wire::readU16(datagram, kPortOffset);
+    r.port = wire::readU16(datagram, wire::kDiscoveryPortOffset);
     *out = r;
     return true;
 }

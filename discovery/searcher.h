@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discovery/receiver.h"
+#include "protocol/datagram.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -14,7 +15,7 @@ class Searcher : public QThread
 {
     Q_OBJECT
 public:
-    static constexpr quint16 kDefaultPort = 50001;
+    static constexpr quint16 kDefaultPort = wire::kDefaultPort;
     static constexpr int kPortFallbackCount = 20;
     static constexpr unsigned long kAnswerWaitMs = 250;
 

@@ -1,6 +1,6 @@
 #include "driver/calibration.h"
 
-#include "stream/wire.h"
+#include "protocol/commands.h"
 
 #include <zlib.h>
 
@@ -8,10 +8,6 @@ namespace calibration {
 
 namespace {
 
-constexpr int kCrcOffset = 18;
-constexpr int kCoveredOffset = 22;
-constexpr int kCoveredBytes = 72;
-constexpr int kFactorOffset = 86;
 constexpr quint32 kStatusSuccess = 1;
 
 } // namespace
@@ -23,15 +19,16 @@ Outcome decodeReply(const QByteArray &reply, CalibrationData *out)
     if (wire::readU32(reply, wire::kStatusOffset) != kStatusSuccess)
         return Outcome::Failed;
 
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), wire::bytes(reply) + kCoveredOffset, kCoveredBytes);
-    if (quint32(crc) != wire::readU32(reply, kCrcOffset))
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), wire::bytes(reply) + wire::kCalibrationValuesOffset,
+                            wire::kCalibrationCrcBytes);
+    if (quint32(crc) != wire::readU32(reply, wire::kCalibrationCrcOffset))
         return Outcome::CrcMismatch;
 
     if (out) {
         CalibrationData decoded;
         for (int i = 0; i < int(decoded.calibration.size()); ++i)
-            decoded.calibration[i] = wire::readF64(reply, kCoveredOffset + 8 * i);
-        const double f = wire::readF64(reply, kFactorOffset);
+            decoded.calibration[i] = wire::readF64(reply, wire::kCalibrationValuesOffset + 8 * i);
+        const double f = wire::readF64(reply, wire::kCalibrationFactorOffset);
         decoded.correctionPercent = (1.0 - f) * (-100.0);
         *out = decoded;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stream/wire.h"
+#include "protocol/datagram.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,22 +1,23 @@
 #include "driver/receiverinfo.h"
 
 #include "discovery/identifier.h"
-#include "stream/wire.h"
+#include "protocol/commands.h"
 
 namespace receiverinfo {
 
 ReceiverInfo fromBlock(const quint8 *block)
 {
     ReceiverInfo info;
-    info.rawWord0 = wire::readU16(block + 0);
-    info.deviceType = wire::readU16(block + 2);
-    info.versionMajor = wire::readU16(block + 4);
-    info.versionMinor = wire::readU16(block + 6);
-    info.rawValue8 = wire::readU32(block + 8);
-    info.rawValue16 = wire::readU32(block + 16);
-    info.id = receiverIdentifier(block[24], block[25], wire::readU32(block + 20));
-    info.statusFlags = wire::readU32(block + 28);
-    info.pcbRevision = wire::readU32(block + 32);
+    info.rawWord0 = wire::readU16(block + wire::kInfoRawWord0Offset);
+    info.deviceType = wire::readU16(block + wire::kInfoDeviceTypeOffset);
+    info.versionMajor = wire::readU16(block + wire::kInfoVersionMajorOffset);
+    info.versionMinor = wire::readU16(block + wire::kInfoVersionMinorOffset);
+    info.rawValue8 = wire::readU32(block + wire::kInfoRawValue8Offset);
+    info.rawValue16 = wire::readU32(block + wire::kInfoRawValue16Offset);
+    info.id = receiverIdentifier(block[wire::kInfoSerialByteAOffset], block[wire::kInfoSerialByteBOffset],
+                                 wire::readU32(block + wire::kInfoSerialNumberOffset));
+    info.statusFlags = wire::readU32(block + wire::kInfoStatusFlagsOffset);
+    info.pcbRevision = wire::readU32(block + wire::kInfoPcbRevisionOffset);
     return info;
 }
 

@@ -1,7 +1,7 @@
 #include "driver/requests.h"
 
 #include "control/ratetables.h"
-#include "stream/wire.h"
+#include "protocol/commands.h"
 
 #include <array>
 #include <cmath>
@@ -10,8 +10,6 @@ namespace requests {
 
 namespace {
 
-constexpr int kStartZeroOffset = 50;
-constexpr int kStartModeOffset = 54;
 constexpr int kPayloadOffset = wire::kControlHeaderBytes;
 constexpr int kLongestRequestBytes = wire::kStartStreamBytes;
 
@@ -67,8 +65,8 @@ QByteArray startStream(int rateIndex, quint16 mode)
 {
     Buffer b{};
     writeHeader(b.data(), wire::kCmdStartStream, wire::kStartStreamBytes - wire::kControlHeaderBytes, 0);
-    wire::writeU32(b.data() + kStartZeroOffset, 0);
-    wire::writeU16(b.data() + kStartModeOffset, mode);
+    wire::writeU32(b.data() + wire::kStartZeroOffset, 0);
+    wire::writeU16(b.data() + wire::kStartModeOffset, mode);
     QByteArray d = toDatagram(b, wire::kStartStreamBytes);
     ratetables::writeStartStreamRateFields(d, rateIndex);
     return d;

@@ -2,6 +2,7 @@
 
 #include "driver/controlrequest.h"
 #include "driver/requests.h"
+#include "protocol/commands.h"
 #include "stream/dspabstract.h"
 #include "stream/tarnixdevice.h"
 

@@ -3,7 +3,7 @@
 #include "discovery/receiver.h"
 #include "driver/calibration.h"
 #include "driver/requestengine.h"
-#include "stream/iqpair.h"
+#include "protocol/hostinterface.h"
 
 #include <QThread>
 

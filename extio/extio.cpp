@@ -1,4 +1,4 @@
-#include "extio/extio.h"
+#include "protocol/hostinterface.h"
 
 #include "control/control.h"
 #include "extio/callbackholder.h"

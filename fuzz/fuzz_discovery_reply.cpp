@@ -1,7 +1,7 @@
 // The discovery reply parser on arbitrary datagrams, and the checksum that guards the request.
 
 #include "discovery/discoveryprotocol.h"
-#include "stream/wire.h"
+#include "protocol/discovery.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 #include "driver/requestengine.h"
 #include "driver/requests.h"
 #include "fuzz/fuzzinput.h"
-#include "stream/wire.h"
+#include "protocol/commands.h"
 
 #include <zlib.h>
 

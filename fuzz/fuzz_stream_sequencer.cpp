@@ -3,9 +3,9 @@
 // acknowledgement carries, and where the expected sequence number goes.
 
 #include "fuzz/fuzzinput.h"
+#include "protocol/stream.h"
 #include "stream/dspabstract.h"
 #include "stream/streamsequencer.h"
-#include "stream/wire.h"
 
 #include <cstdio>
 #include <cstdlib>

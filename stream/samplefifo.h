@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stream/iqpair.h"
+#include "protocol/hostinterface.h"
 
 #include <QMutex>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "stream/iqpair.h"
-#include "stream/wire.h"
+#include "protocol/hostinterface.h"
+#include "protocol/stream.h"
 
 #include <QtGlobal>
 

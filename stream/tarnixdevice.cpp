@@ -3,8 +3,8 @@
 #include "platform/mutexlocker.h"
 #include "platform/priority.h"
 #include "platform/tsanannotate.h"
+#include "protocol/stream.h"
 #include "stream/streamsequencer.h"
-#include "stream/wire.h"
 
 #include <QUdpSocket>
 

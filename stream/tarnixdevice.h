@@ -1,7 +1,7 @@
 #pragma once
 
+#include "protocol/hostinterface.h"
 #include "stream/datagramqueue.h"
-#include "stream/iqpair.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -29,9 +29,6 @@ public:
     void setConnected();
     void setDisconnected();
 
-    // For tests and tools that inspect the form.
-    Ui_MainWindow *form() const { return m_ui; }
-
 signals:
     void changedLpf(bool on);
     void changedAtt(bool on);

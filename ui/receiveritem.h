@@ -19,7 +19,6 @@ public:
     const Receiver &shownReceiver() const { return m_receiver; }
     // The label's rich text for a receiver.
     static QString labelText(const Receiver &r);
-    Ui_ReceiverItem *form() const { return m_ui; }
 
 signals:
     void receiver(Receiver r);

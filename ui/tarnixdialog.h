@@ -26,7 +26,6 @@ public:
 
     // Rows in creation order (the reverse of the order shown).
     const QList<ReceiverItem *> &rows() const { return m_rows; }
-    Ui_TarnixDialog *form() const { return m_ui; }
 
 public slots:
     void chooseReceiver(Receiver r);

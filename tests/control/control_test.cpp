@@ -1,8 +1,8 @@
 // Control with a real panel, no receiver: what it answers and shows without a connection.
 #include "control/control.h"
+#include "tests/support/forms.h"
 #include "ui/mainwindow.h"
 #include "ui/settings.h"
-#include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -67,7 +67,7 @@ TEST_F(ControlWithPanel, InformationWhileClosedWarnsInsteadOfAsking)
         parentIsPanel = box->parentWidget() == &window;
         box->accept();
     });
-    window.form()->pbInfo->click();
+    PanelForm(window).pbInfo->click();
     EXPECT_EQ(title, QStringLiteral("TarnixDDC ExtIO"));
     EXPECT_EQ(text, QStringLiteral("TarnixDDC ExtIO not started!"));
     EXPECT_EQ(buttons, int(QMessageBox::Ok));
@@ -80,9 +80,9 @@ TEST_F(ControlWithPanel, CloseWhileClosedUnlocksThePanelAndStaysClosed)
     MainWindow window;
     Control control(&window);
     window.setConnected();
-    ASSERT_FALSE(window.form()->pbSearch->isEnabled());
+    ASSERT_FALSE(PanelForm(window).pbSearch->isEnabled());
     control.close();
-    EXPECT_TRUE(window.form()->pbSearch->isEnabled());
-    EXPECT_TRUE(window.form()->leSerial->isEnabled());
+    EXPECT_TRUE(PanelForm(window).pbSearch->isEnabled());
+    EXPECT_TRUE(PanelForm(window).leSerial->isEnabled());
     EXPECT_FALSE(control.isOpen());
 }

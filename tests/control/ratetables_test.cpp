@@ -1,5 +1,5 @@
 #include "control/ratetables.h"
-#include "stream/wire.h"
+#include "protocol/bytes.h"
 
 #include <gtest/gtest.h>
 

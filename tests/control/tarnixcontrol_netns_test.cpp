@@ -2,7 +2,7 @@
 // else these tests skip, so nothing is ever broadcast on the machine's own network.
 #include "control/tarnixcontrol.h"
 #include "discovery/tarnixsearcher.h"
-#include "stream/wire.h"
+#include "protocol/stream.h"
 #include "tests/support/simprocess.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "discovery/discoveryprotocol.h"
 #include "discovery/searcher.h"
 #include "discovery/tarnixsearcher.h"
-#include "loopbackpeer.h"
+#include "tests/support/loopbackpeer.h"
 
 #include <QUdpSocket>
 #include <QtEndian>

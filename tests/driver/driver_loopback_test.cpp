@@ -1,11 +1,11 @@
 #include "driver/receiverinfo.h"
 #include "driver/requests.h"
 #include "driver/tarnixdriver.h"
-#include "loopbackpeer.h"
+#include "protocol/commands.h"
 #include "readoutreplies.h"
 #include "stream/dspabstract.h"
 #include "stream/tarnixdevice.h"
-#include "stream/wire.h"
+#include "tests/support/loopbackpeer.h"
 
 #include <QUdpSocket>
 
@@ -50,7 +50,7 @@ public:
     std::atomic<long> pairs{0};
 };
 
-void TARNIX_CDECL hostCallback(int, int, float, void *) {}
+void EXTIO_CALLBACK hostCallback(int, int, float, void *) {}
 
 quint16 codeOf(const QByteArray &d)
 {

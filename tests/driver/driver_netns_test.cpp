@@ -1,8 +1,8 @@
 #include "discovery/tarnixsearcher.h"
 #include "driver/receiverinfo.h"
 #include "driver/tarnixdriver.h"
-#include "loopbackpeer.h"
 #include "stream/tarnixdsp.h"
+#include "tests/support/loopbackpeer.h"
 #include "tools/sim/pattern.h"
 
 #include <QProcessEnvironment>
@@ -30,7 +30,7 @@ std::atomic<bool> g_first{true};
 // Every delivered pair must be a pattern sample, and the indexes must only ever go forward. A forward
 // gap is counted but allowed: the delivery FIFO overruns silently when a busy machine holds the
 // delivery thread up for longer than the FIFO lasts.
-void TARNIX_CDECL checkPattern(int count, int, float, void *data)
+void EXTIO_CALLBACK checkPattern(int count, int, float, void *data)
 {
     const auto *pairs = static_cast<const IqPair *>(data);
     for (int k = 0; k < count; ++k) {

@@ -3,7 +3,7 @@
 // Replies as a receiver would send them. Assembled in local buffers (not through QByteArray::data(),
 // whose writes GCC's overflow analysis cannot follow in sanitizer builds).
 
-#include "stream/wire.h"
+#include "protocol/commands.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 #include "driver/calibration.h"
 #include "driver/receiverinfo.h"
+#include "protocol/commands.h"
 #include "readoutreplies.h"
-#include "stream/wire.h"
 
 #include <gtest/gtest.h>
 

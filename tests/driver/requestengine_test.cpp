@@ -1,6 +1,6 @@
 #include "driver/requestengine.h"
 #include "driver/requests.h"
-#include "stream/wire.h"
+#include "protocol/datagram.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "driver/requests.h"
-#include "stream/wire.h"
+#include "protocol/bytes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The exports as a host sees them, each case in a fresh process and working directory. Nothing here
 // searches for a receiver, so nothing leaves the machine.
-#include "probe.h"
+#include "tests/support/probe.h"
 
 #include <QFile>
 #include <QSettings>

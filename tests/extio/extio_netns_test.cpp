@@ -1,8 +1,9 @@
 // The plug-in end to end as a host drives it: the probe loads the shared library in the host
 // namespace of scripts/netns-run and the simulator plays two receivers in the receiver namespace.
 // Anywhere else these tests skip, so nothing is ever broadcast on the machine's own network.
-#include "probe.h"
-#include "stream/wire.h"
+#include "protocol/commands.h"
+#include "protocol/stream.h"
+#include "tests/support/probe.h"
 #include "tests/support/simprocess.h"
 
 #include <QFile>

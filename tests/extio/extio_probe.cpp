@@ -7,6 +7,7 @@
 // `callback` registers a counting callback that also checks the simulator's verifiable signal;
 // `blocks` prints what it has seen so far.
 
+#include "protocol/hostinterface.h"
 #include "tools/sim/pattern.h"
 
 #include <dlfcn.h>
@@ -22,8 +23,6 @@
 #include "platform/offscreenleakhooks.h"
 
 namespace {
-
-using Callback = void (*)(int, int, float, void *);
 
 std::atomic<long> g_blocks{0};
 std::atomic<long> g_badBlocks{0};
@@ -82,18 +81,18 @@ int main(int argc, char **argv)
         std::printf("load failed: %s\n", dlerror());
         return 3;
     }
-    auto initHW = resolve<bool (*)(char *, char *, int *)>(lib, "InitHW");
-    auto openHW = resolve<bool (*)()>(lib, "OpenHW");
-    auto startHW = resolve<int (*)(long)>(lib, "StartHW");
-    auto stopHW = resolve<void (*)()>(lib, "StopHW");
-    auto closeHW = resolve<void (*)()>(lib, "CloseHW");
-    auto setHWLO = resolve<int (*)(long)>(lib, "SetHWLO");
-    auto getHWLO = resolve<long (*)()>(lib, "GetHWLO");
-    auto getHWSR = resolve<long (*)()>(lib, "GetHWSR");
-    auto getStatus = resolve<int (*)()>(lib, "GetStatus");
-    auto setCallback = resolve<void (*)(Callback)>(lib, "SetCallback");
-    auto showGUI = resolve<void (*)()>(lib, "ShowGUI");
-    auto hideGUI = resolve<void (*)()>(lib, "HideGUI");
+    auto initHW = resolve<InitHWFn>(lib, "InitHW");
+    auto openHW = resolve<OpenHWFn>(lib, "OpenHW");
+    auto startHW = resolve<StartHWFn>(lib, "StartHW");
+    auto stopHW = resolve<StopHWFn>(lib, "StopHW");
+    auto closeHW = resolve<CloseHWFn>(lib, "CloseHW");
+    auto setHWLO = resolve<SetHWLOFn>(lib, "SetHWLO");
+    auto getHWLO = resolve<GetHWLOFn>(lib, "GetHWLO");
+    auto getHWSR = resolve<GetHWSRFn>(lib, "GetHWSR");
+    auto getStatus = resolve<GetStatusFn>(lib, "GetStatus");
+    auto setCallback = resolve<SetCallbackFn>(lib, "SetCallback");
+    auto showGUI = resolve<ShowGUIFn>(lib, "ShowGUI");
+    auto hideGUI = resolve<HideGUIFn>(lib, "HideGUI");
 
     for (int a = 2; a < argc; ++a) {
         const std::string call = argv[a];

@@ -4,6 +4,7 @@
 //   name=TEXT  model=TEXT  type=N  init=0  lo=HZ (what GetHWLO answers instead of the LO set)
 // (K are 200-pair datagram numbers, N sample indices). FAKE_EXTIO_LOG=FILE records the calls.
 
+#include "protocol/hostinterface.h"
 #include "tools/sim/pattern.h"
 
 #include <algorithm>
@@ -18,11 +19,10 @@
 #include <thread>
 #include <vector>
 
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#define FAKE_EXPORT extern "C" EXTIO_EXPORT
 
 namespace {
 
-using Callback = void (*)(int, int, float, void *);
 constexpr int kBlock = 2048;
 constexpr int kDatagram = 200;
 
@@ -43,7 +43,7 @@ struct Config
     long fixedLo = -1;
 };
 
-std::atomic<Callback> g_callback{nullptr};
+std::atomic<HostCallback> g_callback{nullptr};
 std::atomic<bool> g_running{false};
 std::thread g_thread;
 long g_lo = 7200000;
@@ -158,7 +158,7 @@ void deliver(Config c)
     std::vector<int32_t> block(kBlock * 2);
     for (int b = 0; b < c.blocks && g_running.load(); ++b) {
         std::memcpy(block.data(), samples.data() + size_t(b) * kBlock * 2, block.size() * sizeof(int32_t));
-        if (Callback cb = g_callback.load())
+        if (HostCallback cb = g_callback.load())
             cb(kBlock, 0, 0.0f, block.data());
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
@@ -167,14 +167,14 @@ void deliver(Config c)
 } // namespace
 
 #ifndef FAKE_EXTIO_PARTIAL
-FAKE_EXPORT bool InitHW(char *name, char *model, int &type)
+FAKE_EXPORT bool InitHW(char *name, char *model, int *type)
 {
     log("InitHW");
     // InitHW comes before OpenHW, so the identity is read here.
     const Config c = readConfig();
     std::snprintf(name, 64, "%s", c.name.c_str());
     std::snprintf(model, 64, "%s", c.model.c_str());
-    type = c.type;
+    *type = c.type;
     return c.initResult;
 }
 #endif
@@ -238,7 +238,7 @@ FAKE_EXPORT int GetStatus()
     return 0;
 }
 
-FAKE_EXPORT void SetCallback(Callback callback)
+FAKE_EXPORT void SetCallback(HostCallback callback)
 {
     log("SetCallback");
     g_callback = callback;

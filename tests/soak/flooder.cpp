@@ -5,7 +5,7 @@
 // odd:     short (0..9 bytes) and odd-length datagrams, half of them carrying the stream code.
 // Prints the count sent. Bounded: at most --seconds (<= 600) and --rate (<= 100000) per second.
 
-#include "stream/wire.h"
+#include "protocol/stream.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -6,7 +6,7 @@
 #include "callorder.h"
 #include "hostprocess.h"
 #include "streamaudit.h"
-#include "tests/extio/probe.h"
+#include "tests/support/probe.h"
 #include "tests/support/simprocess.h"
 
 #include <QHostAddress>

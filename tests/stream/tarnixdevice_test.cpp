@@ -1,8 +1,8 @@
 #include "stream/tarnixdevice.h"
 
 #include "capturingdsp.h"
+#include "protocol/stream.h"
 #include "stream/tarnixdsp.h"
-#include "stream/wire.h"
 #include "tests/support/fakereceiver.h"
 #include "tools/sim/pattern.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/fakereceiver.h"
 
-#include "stream/wire.h"
+#include "protocol/stream.h"
 #include "tools/sim/pattern.h"
 
 #include <QCoreApplication>

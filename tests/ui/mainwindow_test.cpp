@@ -1,7 +1,7 @@
 #include "tests/ui/uitestenv.h"
 
+#include "tests/support/forms.h"
 #include "ui/mainwindow.h"
-#include "ui_mainwindow.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -21,32 +21,32 @@ QVariant storedValue(const char *key)
 TEST_F(PanelTest, FirstStartShowsTheDefaults)
 {
     MainWindow w;
-    Ui_MainWindow *ui = w.form();
+    const PanelForm ui(w);
     EXPECT_EQ(w.windowTitle(), QString("TarnixDDC Control panel"));
     EXPECT_EQ(w.minimumSize(), QSize(500, 330));
     EXPECT_EQ(w.maximumSize(), QSize(500, 330));
-    EXPECT_EQ(ui->tabWidget->currentIndex(), 0);
-    EXPECT_EQ(ui->tabWidget->tabText(0), QString("Connection"));
-    EXPECT_EQ(ui->tabWidget->tabText(1), QString("About"));
-    EXPECT_EQ(ui->leIPaddress->inputMask(), QString("000.000.000.000"));
-    EXPECT_EQ(ui->leIPaddress->text(), QString("192.168.16.200"));
-    EXPECT_EQ(ui->sbPort->minimum(), 1);
-    EXPECT_EQ(ui->sbPort->maximum(), 65535);
-    EXPECT_EQ(ui->sbPort->value(), 50001);
-    EXPECT_TRUE(ui->leSerial->text().isEmpty());
-    EXPECT_EQ(ui->cbSampleRate->currentText(), QString("312500"));
-    EXPECT_TRUE(ui->chbUseLpf->isChecked());
-    EXPECT_FALSE(ui->chbUseAtt->isChecked());
+    EXPECT_EQ(ui.tabWidget->currentIndex(), 0);
+    EXPECT_EQ(ui.tabWidget->tabText(0), QString("Connection"));
+    EXPECT_EQ(ui.tabWidget->tabText(1), QString("About"));
+    EXPECT_EQ(ui.leIPaddress->inputMask(), QString("000.000.000.000"));
+    EXPECT_EQ(ui.leIPaddress->text(), QString("192.168.16.200"));
+    EXPECT_EQ(ui.sbPort->minimum(), 1);
+    EXPECT_EQ(ui.sbPort->maximum(), 65535);
+    EXPECT_EQ(ui.sbPort->value(), 50001);
+    EXPECT_TRUE(ui.leSerial->text().isEmpty());
+    EXPECT_EQ(ui.cbSampleRate->currentText(), QString("312500"));
+    EXPECT_TRUE(ui.chbUseLpf->isChecked());
+    EXPECT_FALSE(ui.chbUseAtt->isChecked());
     // Both pictures come from the compiled-in resources.
-    EXPECT_FALSE(ui->label_5->pixmap(Qt::ReturnByValue).isNull());
-    EXPECT_FALSE(ui->label_8->pixmap(Qt::ReturnByValue).isNull());
-    EXPECT_EQ(ui->label_6->font().pointSize(), 11);
-    EXPECT_TRUE(ui->label_6->font().bold());
+    EXPECT_FALSE(ui.label_5->pixmap(Qt::ReturnByValue).isNull());
+    EXPECT_FALSE(ui.label_8->pixmap(Qt::ReturnByValue).isNull());
+    EXPECT_EQ(ui.label_6->font().pointSize(), 11);
+    EXPECT_TRUE(ui.label_6->font().bold());
 
     // The rate is fixed: the box is disabled and ignores the keyboard.
-    EXPECT_FALSE(ui->cbSampleRate->isEnabled());
-    QTest::keyClick(ui->cbSampleRate, Qt::Key_Up);
-    EXPECT_EQ(ui->cbSampleRate->currentIndex(), 2);
+    EXPECT_FALSE(ui.cbSampleRate->isEnabled());
+    QTest::keyClick(ui.cbSampleRate, Qt::Key_Up);
+    EXPECT_EQ(ui.cbSampleRate->currentIndex(), 2);
 }
 
 TEST_F(PanelTest, SampleRateIdSelectsTheRateEverywhere)
@@ -69,7 +69,7 @@ TEST_F(PanelTest, SampleRateIdSelectsTheRateEverywhere)
         EXPECT_EQ(Settings::instance()->sampleRateHz(), c.hz);
         {
             MainWindow w;
-            EXPECT_EQ(w.form()->cbSampleRate->currentText(), QString::number(c.hz));
+            EXPECT_EQ(PanelForm(w).cbSampleRate->currentText(), QString::number(c.hz));
             EXPECT_EQ(w.sampleRateCode(), c.id + 1);
             EXPECT_EQ(w.currentSampleRate(), c.hz);
         }
@@ -81,8 +81,9 @@ TEST_F(PanelTest, SampleRateIdSelectsTheRateEverywhere)
 TEST_F(PanelTest, ASwitchIsAnnouncedFirstThenStored)
 {
     MainWindow w;
-    for (QCheckBox *box : {w.form()->chbUseAtt, w.form()->chbUseLpf}) {
-        const bool att = box == w.form()->chbUseAtt;
+    const PanelForm ui(w);
+    for (QCheckBox *box : {ui.chbUseAtt, ui.chbUseLpf}) {
+        const bool att = box == ui.chbUseAtt;
         const char *key = att ? "Use_ATT" : "Use_LPF";
         const bool before = box->isChecked();
         QList<QPair<bool, bool>> seen; // (argument, value in the file at that moment)
@@ -104,9 +105,10 @@ TEST_F(PanelTest, StoredSwitchesActLikeClicksDuringConstruction)
     // proves that the check boxes toggled (and so emitted) while the panel was built.
     writeIni("[General]\nUse_ATT=1\nUse_LPF=0\nSerial=@ByteArray(RVD01ab0100007)\n");
     MainWindow w;
-    EXPECT_TRUE(w.form()->chbUseAtt->isChecked());
-    EXPECT_FALSE(w.form()->chbUseLpf->isChecked());
-    EXPECT_EQ(w.form()->leSerial->text(), QString("RVD01ab0100007"));
+    const PanelForm ui(w);
+    EXPECT_TRUE(ui.chbUseAtt->isChecked());
+    EXPECT_FALSE(ui.chbUseLpf->isChecked());
+    EXPECT_EQ(ui.leSerial->text(), QString("RVD01ab0100007"));
     EXPECT_EQ(storedValue("Use_ATT").toString(), QString("true"));
     EXPECT_EQ(storedValue("Use_LPF").toString(), QString("false"));
 }
@@ -130,34 +132,36 @@ TEST_F(PanelTest, ReceiverFieldsAndTheirLifetime)
     EXPECT_EQ(back.address, r.address);
     EXPECT_EQ(back.port, r.port);
 
-    w->form()->leIPaddress->setText("999.1.1.1");
+    PanelForm(*w).leIPaddress->setText("999.1.1.1");
     EXPECT_TRUE(w->currentReceiver().address.isNull());
 
     // Destruction saves the switches and whatever the serial field holds.
-    w->form()->leSerial->setText("typed");
-    w->form()->chbUseAtt->blockSignals(true);
-    w->form()->chbUseAtt->setChecked(true);
-    w->form()->chbUseAtt->blockSignals(false);
+    const PanelForm ui(*w);
+    ui.leSerial->setText("typed");
+    ui.chbUseAtt->blockSignals(true);
+    ui.chbUseAtt->setChecked(true);
+    ui.chbUseAtt->blockSignals(false);
     w.reset();
     EXPECT_EQ(storedValue("Serial").toByteArray(), QByteArray("typed"));
     EXPECT_TRUE(storedValue("Use_ATT").toBool());
 
     // Address and port are not persisted.
     MainWindow again;
-    EXPECT_EQ(again.form()->leIPaddress->text(), QString("192.168.16.200"));
-    EXPECT_EQ(again.form()->sbPort->value(), 50001);
-    EXPECT_EQ(again.form()->leSerial->text(), QString("typed"));
+    const PanelForm reopened(again);
+    EXPECT_EQ(reopened.leIPaddress->text(), QString("192.168.16.200"));
+    EXPECT_EQ(reopened.sbPort->value(), 50001);
+    EXPECT_EQ(reopened.leSerial->text(), QString("typed"));
 }
 
 TEST_F(PanelTest, ConnectedLocksTheConnectionFieldsAndAnnouncesTheSwitches)
 {
     MainWindow w;
-    Ui_MainWindow *ui = w.form();
+    const PanelForm ui(w);
     QStringList order;
     QObject::connect(&w, &MainWindow::changedLpf, [&](bool on) { order << QString("lpf %1").arg(on); });
     QObject::connect(&w, &MainWindow::changedAtt, [&](bool on) { order << QString("att %1").arg(on); });
-    QWidget *locked[] = {ui->leIPaddress, ui->sbPort, ui->leSerial, ui->pbSearch};
-    QWidget *alwaysOn[] = {ui->pbInfo, ui->chbUseLpf, ui->chbUseAtt, ui->pbHide};
+    QWidget *locked[] = {ui.leIPaddress, ui.sbPort, ui.leSerial, ui.pbSearch};
+    QWidget *alwaysOn[] = {ui.pbInfo, ui.chbUseLpf, ui.chbUseAtt, ui.pbHide};
 
     w.setConnected();
     EXPECT_EQ(order, QStringList({"lpf 1", "att 0"}));
@@ -169,7 +173,7 @@ TEST_F(PanelTest, ConnectedLocksTheConnectionFieldsAndAnnouncesTheSwitches)
     w.setDisconnected();
     for (QWidget *wid : locked)
         EXPECT_TRUE(wid->isEnabled()) << wid->objectName().toStdString();
-    EXPECT_FALSE(ui->cbSampleRate->isEnabled());
+    EXPECT_FALSE(ui.cbSampleRate->isEnabled());
 }
 
 TEST_F(PanelTest, ButtonsEmitAndHide)
@@ -177,14 +181,15 @@ TEST_F(PanelTest, ButtonsEmitAndHide)
     MainWindow w;
     QSignalSpy info(&w, &MainWindow::info);
     QSignalSpy search(&w, &MainWindow::search);
-    QTest::mouseClick(w.form()->pbInfo, Qt::LeftButton);
-    QTest::mouseClick(w.form()->pbSearch, Qt::LeftButton);
+    const PanelForm ui(w);
+    QTest::mouseClick(ui.pbInfo, Qt::LeftButton);
+    QTest::mouseClick(ui.pbSearch, Qt::LeftButton);
     EXPECT_EQ(info.count(), 1);
     EXPECT_EQ(search.count(), 1);
 
     w.show();
     ASSERT_TRUE(w.isVisible());
-    QTest::mouseClick(w.form()->pbHide, Qt::LeftButton);
+    QTest::mouseClick(ui.pbHide, Qt::LeftButton);
     EXPECT_FALSE(w.isVisible());
 }
 

@@ -1,12 +1,10 @@
 #include "tests/ui/uitestenv.h"
 
+#include "tests/support/forms.h"
 #include "ui/mainwindow.h"
 #include "ui/receiveritem.h"
 #include "ui/richtext.h"
 #include "ui/tarnixdialog.h"
-#include "ui_mainwindow.h"
-#include "ui_receiveritem.h"
-#include "ui_tarnixdialog.h"
 
 #include <QPointer>
 #include <QSettings>
@@ -32,7 +30,7 @@ Receiver rx(const QString &serial, const QString &address = "192.168.16.57", qui
 QStringList shownSerials(TarnixDialog &d, bool *spacerLast)
 {
     QStringList serials;
-    QLayout *layout = d.form()->rxLayout;
+    QLayout *layout = DialogForm(d).rxLayout;
     for (int i = 0; i < layout->count(); ++i) {
         if (auto *row = qobject_cast<ReceiverItem *>(layout->itemAt(i)->widget()))
             serials << row->shownReceiver().serial;
@@ -63,7 +61,7 @@ TEST_F(DialogTest, RowsShowInReverseAndAreReplacedOnTheNextFill)
     MainWindow panel;
     TarnixDialog d(&panel);
     EXPECT_EQ(d.windowTitle(), QString("TarnixDDC"));
-    EXPECT_EQ(d.form()->label->text(), QString("Found receivers"));
+    EXPECT_EQ(DialogForm(d).label->text(), QString("Found receivers"));
     EXPECT_EQ(d.windowFlags() & Qt::WindowType_Mask, Qt::Drawer);
     EXPECT_NE(QMetaType::type("Receiver"), 0);
 
@@ -83,7 +81,7 @@ TEST_F(DialogTest, RowsShowInReverseAndAreReplacedOnTheNextFill)
 
     d.setReceivers({rx("R5"), rx("R5")});
     EXPECT_EQ(shownSerials(d, &spacerLast), QStringList({"R5", "R5"}));
-    EXPECT_EQ(d.rows()[0]->form()->label->text(), d.rows()[1]->form()->label->text());
+    EXPECT_EQ(RowForm(*d.rows()[0]).label->text(), RowForm(*d.rows()[1]).label->text());
 
     d.setReceivers({});
     EXPECT_TRUE(shownSerials(d, &spacerLast).isEmpty());
@@ -98,7 +96,7 @@ TEST_F(DialogTest, UseEndsTheModalRunAndFillsThePanelAndTheFile)
     // Runs inside the modal loop: pick the middle receiver, shown in the middle row.
     QTimer::singleShot(0, &d, [&] {
         ASSERT_TRUE(d.isVisible());
-        QTest::mouseClick(d.rows()[1]->form()->pushButton, Qt::LeftButton);
+        QTest::mouseClick(RowForm(*d.rows()[1]).pushButton, Qt::LeftButton);
         clicked = true;
     });
     // If "Use" failed to end the run, give up after a while rather than hang.
@@ -107,9 +105,10 @@ TEST_F(DialogTest, UseEndsTheModalRunAndFillsThePanelAndTheFile)
                      rx("RVD01000000003", "10.0.0.3", 3)});
     ASSERT_TRUE(clicked);
     EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(panel.form()->leIPaddress->text(), QString("192.168.16.57"));
-    EXPECT_EQ(panel.form()->sbPort->value(), 50002);
-    EXPECT_EQ(panel.form()->leSerial->text(), QString("RVD01c3d400123"));
+    const PanelForm ui(panel);
+    EXPECT_EQ(ui.leIPaddress->text(), QString("192.168.16.57"));
+    EXPECT_EQ(ui.sbPort->value(), 50002);
+    EXPECT_EQ(ui.leSerial->text(), QString("RVD01c3d400123"));
     EXPECT_EQ(QSettings(iniPath(), QSettings::IniFormat).value("Serial").toByteArray(),
               QByteArray("RVD01c3d400123"));
 }
@@ -123,8 +122,9 @@ TEST_F(DialogTest, ClosingWithoutAChoiceChangesNothing)
     d.showReceivers({rx("RVD01c3d400123")});
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.rows().size(), 1) << "rows stay until the next fill";
-    EXPECT_EQ(panel.form()->leIPaddress->text(), QString("192.168.16.200"));
-    EXPECT_TRUE(panel.form()->leSerial->text().isEmpty());
+    const PanelForm ui(panel);
+    EXPECT_EQ(ui.leIPaddress->text(), QString("192.168.16.200"));
+    EXPECT_TRUE(ui.leSerial->text().isEmpty());
     EXPECT_TRUE(Settings::instance()->serial().isEmpty());
 }
 

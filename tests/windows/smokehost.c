@@ -3,16 +3,13 @@
  * resource, calls InitHW, GetHWLO, GetHWSR, OpenHW, ShowGUI, HideGUI and CloseHW in that order,
  * unloads the DLL and prints what it saw. Exits 0 only if everything matched.
  * Usage: smokehost.exe <plug-in.dll> */
+#include "protocol/hostinterface.h"
+
 #include <windows.h>
 
 #include <stdbool.h>
 #include <stdio.h>
 #include <string.h>
-
-typedef bool(__stdcall *InitHWFn)(char *name, char *model, int *type);
-typedef bool(__stdcall *OpenHWFn)(void);
-typedef long(__stdcall *LongFn)(void);
-typedef void(__stdcall *VoidFn)(void);
 
 enum { kTextBytes = 256, kWindowWaitMs = 5000, kPollMs = 50 };
 /* Indexes into kEntries. */
@@ -108,7 +105,7 @@ static int visibleWindows(void)
 }
 
 /* The panel may not exist yet right after OpenHW, so a host asks again until it shows (bounded). */
-static bool callUntil(VoidFn call, bool wantVisible)
+static bool callUntil(ShowGUIFn call, bool wantVisible)
 {
     for (int waitedMs = 0; waitedMs <= kWindowWaitMs; waitedMs += kPollMs) {
         call();
@@ -161,12 +158,12 @@ int main(int argc, char **argv)
         type != kHardwareTypeInt32)
         fail("InitHW");
 
-    const long lo = ((LongFn)fns[eGetHWLO])();
+    const long lo = ((GetHWLOFn)fns[eGetHWLO])();
     printf("GetHWLO %ld\n", lo);
     if (lo != kDefaultLoHz)
         fail("GetHWLO");
 
-    const long rate = ((LongFn)fns[eGetHWSR])();
+    const long rate = ((GetHWSRFn)fns[eGetHWSR])();
     printf("GetHWSR %ld\n", rate);
     if (rate != 78125 && rate != 156250 && rate != 312500)
         fail("GetHWSR");
@@ -176,17 +173,17 @@ int main(int argc, char **argv)
     if (!openOk)
         fail("OpenHW");
 
-    const bool shown = callUntil((VoidFn)fns[eShowGUI], true);
+    const bool shown = callUntil((ShowGUIFn)fns[eShowGUI], true);
     printf("ShowGUI visible windows %d\n", visibleWindows());
     if (!shown)
         fail("ShowGUI showed no window");
 
-    const bool hidden = callUntil((VoidFn)fns[eHideGUI], false);
+    const bool hidden = callUntil((HideGUIFn)fns[eHideGUI], false);
     printf("HideGUI visible windows %d\n", visibleWindows());
     if (!hidden)
         fail("HideGUI left a window visible");
 
-    ((VoidFn)fns[eCloseHW])();
+    ((CloseHWFn)fns[eCloseHW])();
     printf("CloseHW returned\n");
 
     if (!FreeLibrary(dll))

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "stream/iqpair.h"
+#include "protocol/hostinterface.h"
+
+#include <QtGlobal>
 
 #include <atomic>
 #include <memory>

@@ -1,33 +1,24 @@
 #pragma once
 
+#include "protocol/hostinterface.h"
+
 #include <QString>
 
-// The exports a receiver plug-in offers an ExtIO host. On 32-bit Windows the plug-in's functions
-// are __stdcall while the sample callback it calls stays __cdecl.
-#if defined(_WIN32) && !defined(_WIN64)
-#define EXTIO_API __stdcall
-#define EXTIO_CALLBACK __cdecl
-#else
-#define EXTIO_API
-#define EXTIO_CALLBACK
-#endif
-
-using ExtioCallback = void(EXTIO_CALLBACK *)(int count, int status, float iqOffset, void *data);
-
+// The exports a receiver plug-in offers an ExtIO host.
 struct ExtioExports
 {
-    bool(EXTIO_API *initHw)(char *name, char *model, int &type) = nullptr;
-    bool(EXTIO_API *openHw)() = nullptr;
-    int(EXTIO_API *startHw)(long freqHz) = nullptr;
-    void(EXTIO_API *stopHw)() = nullptr;
-    void(EXTIO_API *closeHw)() = nullptr;
-    int(EXTIO_API *setHwLo)(long freqHz) = nullptr;
-    long(EXTIO_API *getHwLo)() = nullptr;
-    long(EXTIO_API *getHwSr)() = nullptr;
-    int(EXTIO_API *getStatus)() = nullptr;
-    void(EXTIO_API *setCallback)(ExtioCallback callback) = nullptr;
-    void(EXTIO_API *showGui)() = nullptr;
-    void(EXTIO_API *hideGui)() = nullptr;
+    InitHWFn initHw = nullptr;
+    OpenHWFn openHw = nullptr;
+    StartHWFn startHw = nullptr;
+    StopHWFn stopHw = nullptr;
+    CloseHWFn closeHw = nullptr;
+    SetHWLOFn setHwLo = nullptr;
+    GetHWLOFn getHwLo = nullptr;
+    GetHWSRFn getHwSr = nullptr;
+    GetStatusFn getStatus = nullptr;
+    SetCallbackFn setCallback = nullptr;
+    ShowGUIFn showGui = nullptr;
+    HideGUIFn hideGui = nullptr;
 };
 
 // Loads one plug-in file and resolves its twelve exports. The platform part (dlopen or

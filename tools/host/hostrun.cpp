@@ -107,7 +107,7 @@ int HostRun::exec()
     char name[kNameBytes] = {};
     char model[kNameBytes] = {};
     int type = 0;
-    const bool initialised = x.initHw(name, model, type);
+    const bool initialised = x.initHw(name, model, &type);
     name[kNameBytes - 1] = model[kNameBytes - 1] = '\0';
     m_summary.name = QString::fromLocal8Bit(name);
     m_summary.model = QString::fromLocal8Bit(model);

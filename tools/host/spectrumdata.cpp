@@ -1,7 +1,7 @@
 // The parts of the spectrum that need no FFT: peak finding and the file handed to the drawing child.
 #include "tools/host/spectrum.h"
 
-#include "stream/wire.h"
+#include "protocol/bytes.h"
 #include "tools/host/plainfile.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "tools/host/wavwriter.h"
 
-#include "stream/wire.h"
+#include "protocol/bytes.h"
 #include "tools/host/plainfile.h"
 
 #include <algorithm>

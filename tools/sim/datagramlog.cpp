@@ -1,6 +1,6 @@
 #include "tools/sim/datagramlog.h"
 
-#include "stream/wire.h"
+#include "protocol/datagram.h"
 #include "tools/sim/udpsocket.h"
 
 #include <cerrno>

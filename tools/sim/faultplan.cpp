@@ -1,6 +1,6 @@
 #include "tools/sim/faultplan.h"
 
-#include "stream/wire.h"
+#include "protocol/datagram.h"
 #include "tools/sim/simprotocol.h"
 
 namespace sim {

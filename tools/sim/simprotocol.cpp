@@ -1,15 +1,11 @@
 #include "tools/sim/simprotocol.h"
 
-#include "stream/wire.h"
+#include "protocol/commands.h"
+#include "protocol/discovery.h"
 
 #include <zlib.h>
 
 namespace sim {
-
-namespace {
-constexpr uchar kDiscoveryReplySignature[4] = {0x12, 0xFF, 0x01, 0x1A};
-constexpr int kCalibrationCrcBytes = wire::kCalibrationReplyBytes - kCalibrationValuesOffset;
-} // namespace
 
 quint16 internetChecksum(const uchar *d, int len)
 {
@@ -29,8 +25,9 @@ QByteArray discoveryRequest()
     uchar *p = wire::bytes(d);
     p[0] = wire::kSignature0;
     p[1] = wire::kSignature1;
-    wire::writeU16(p + wire::kCodeOffset, kDiscoveryRequestCode);
-    wire::writeU16(p + 22, internetChecksum(p, wire::kDiscoveryRequestBytes));
+    p[2] = wire::kDiscoveryRequestCode;
+    p[3] = wire::kDiscoveryTag;
+    wire::writeU16(p + wire::kDiscoveryChecksumOffset, internetChecksum(p, wire::kDiscoveryRequestBytes));
     return d;
 }
 
@@ -44,15 +41,18 @@ QByteArray discoveryReply(const ReceiverConfig &rx, quint32 ipv4, quint16 port)
 {
     QByteArray d(wire::kDiscoveryReplyBytes, '\0');
     uchar *p = wire::bytes(d);
-    std::memcpy(p, kDiscoveryReplySignature, sizeof kDiscoveryReplySignature);
-    wire::writeU32(p + 4, rx.serialNumber);
-    p[8] = rx.serialByteA;
-    p[9] = rx.serialByteB;
+    p[0] = wire::kSignature0;
+    p[1] = wire::kSignature1;
+    p[2] = wire::kDiscoveryReplyCode;
+    p[3] = wire::kDiscoveryTag;
+    wire::writeU32(p + wire::kDiscoverySerialNumberOffset, rx.serialNumber);
+    p[wire::kDiscoverySerialByteAOffset] = rx.serialByteA;
+    p[wire::kDiscoverySerialByteBOffset] = rx.serialByteB;
     // The address travels most significant byte first, unlike every other field.
     for (int i = 0; i < 4; ++i)
-        p[kDiscoveryAddressOffset + i] = uchar(ipv4 >> (24 - 8 * i));
-    wire::writeU16(p + kDiscoveryPortOffset, port);
-    wire::writeU16(p + kDiscoveryStatusOffset, 0);
+        p[wire::kDiscoveryAddressOffset + i] = uchar(ipv4 >> (24 - 8 * i));
+    wire::writeU16(p + wire::kDiscoveryPortOffset, port);
+    wire::writeU16(p + wire::kDiscoveryStatusOffset, 0);
     return d;
 }
 
@@ -110,10 +110,11 @@ QByteArray calibrationReply(const Calibration &cal)
         replyHeader(wire::kCmdCalibration, 0, wire::kCalibrationReplyBytes - wire::kControlHeaderBytes);
     uchar *p = wire::bytes(d);
     for (int i = 0; i < int(cal.values.size()); ++i)
-        wire::writeF64(p + kCalibrationValuesOffset + 8 * i, cal.values[size_t(i)]);
-    wire::writeF64(p + kCalibrationFactorOffset, cal.factor);
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), p + kCalibrationValuesOffset, kCalibrationCrcBytes);
-    wire::writeU32(p + kCalibrationCrcOffset, quint32(crc));
+        wire::writeF64(p + wire::kCalibrationValuesOffset + 8 * i, cal.values[size_t(i)]);
+    wire::writeF64(p + wire::kCalibrationFactorOffset, cal.factor);
+    const uLong crc =
+        crc32(crc32(0L, Z_NULL, 0), p + wire::kCalibrationValuesOffset, wire::kCalibrationCrcBytes);
+    wire::writeU32(p + wire::kCalibrationCrcOffset, quint32(crc));
     return d;
 }
 
@@ -122,17 +123,17 @@ QByteArray deviceInfoReply(const ReceiverConfig &rx)
     QByteArray d = replyHeader(wire::kCmdDeviceInfo, 0, wire::kDeviceInfoBlockBytes);
     uchar *b = wire::bytes(d) + wire::kControlHeaderBytes;
     const DeviceInfo &i = rx.info;
-    wire::writeU16(b + 0, i.rawWord0);
-    wire::writeU16(b + 2, i.deviceType);
-    wire::writeU16(b + 4, i.versionMajor);
-    wire::writeU16(b + 6, i.versionMinor);
-    wire::writeU32(b + 8, i.rawValue8);
-    wire::writeU32(b + 16, i.rawValue16);
-    wire::writeU32(b + 20, rx.serialNumber);
-    b[24] = rx.serialByteA;
-    b[25] = rx.serialByteB;
-    wire::writeU32(b + 28, i.statusFlags);
-    wire::writeU32(b + 32, i.pcbRevision);
+    wire::writeU16(b + wire::kInfoRawWord0Offset, i.rawWord0);
+    wire::writeU16(b + wire::kInfoDeviceTypeOffset, i.deviceType);
+    wire::writeU16(b + wire::kInfoVersionMajorOffset, i.versionMajor);
+    wire::writeU16(b + wire::kInfoVersionMinorOffset, i.versionMinor);
+    wire::writeU32(b + wire::kInfoRawValue8Offset, i.rawValue8);
+    wire::writeU32(b + wire::kInfoRawValue16Offset, i.rawValue16);
+    wire::writeU32(b + wire::kInfoSerialNumberOffset, rx.serialNumber);
+    b[wire::kInfoSerialByteAOffset] = rx.serialByteA;
+    b[wire::kInfoSerialByteBOffset] = rx.serialByteB;
+    wire::writeU32(b + wire::kInfoStatusFlagsOffset, i.statusFlags);
+    wire::writeU32(b + wire::kInfoPcbRevisionOffset, i.pcbRevision);
     return d;
 }
 
@@ -158,18 +159,18 @@ QByteArray resized(QByteArray reply, int len)
 
 int startRateIndex(const uchar *request)
 {
-    const quint16 word = wire::readU16(request + kStartRateOffset);
+    const quint16 word = wire::readU16(request + wire::kRateWordOffset);
     return word < kSampleRatesHz.size() ? int(word) : 0;
 }
 
 double tuningHz(const uchar *request)
 {
-    return double(wire::readU64(request + kTuningValueOffset)) / 10.0;
+    return double(wire::readU64(request + wire::kTuningValueOffset)) / 10.0;
 }
 
 quint32 switchValue(const uchar *request)
 {
-    return wire::readU32(request + kSwitchValueOffset);
+    return wire::readU32(request + wire::kSwitchValueOffset);
 }
 
 } // namespace sim

@@ -10,17 +10,6 @@
 
 namespace sim {
 
-constexpr quint16 kDiscoveryRequestCode = 0x1A00; // bytes 00 1A read as a little-endian word
-constexpr int kDiscoveryAddressOffset = 10;
-constexpr int kDiscoveryPortOffset = 18;
-constexpr int kDiscoveryStatusOffset = 20;
-constexpr int kCalibrationCrcOffset = 18;
-constexpr int kCalibrationValuesOffset = 22;
-constexpr int kCalibrationFactorOffset = 86;
-constexpr int kStartRateOffset = 56;
-constexpr int kTuningValueOffset = 18;
-constexpr int kSwitchValueOffset = 18; // attenuator and low-pass filter payload
-
 // The one datagram a receiver answers with its identity: 12 FF 00 1A, 18 zeros, checksum EC E6.
 bool isDiscoveryRequest(const uchar *d, int len);
 QByteArray discoveryRequest();

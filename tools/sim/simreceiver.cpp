@@ -1,6 +1,6 @@
 #include "tools/sim/simreceiver.h"
 
-#include "stream/wire.h"
+#include "protocol/datagram.h"
 #include "tools/sim/datagramlog.h"
 #include "tools/sim/simprotocol.h"
 #include "tools/sim/simstats.h"

@@ -4,7 +4,7 @@
 // last unacknowledged ones in a window, resends them after a timeout and applies the stream faults.
 // Time is passed in, so the whole behaviour can be driven step by step.
 
-#include "stream/wire.h"
+#include "protocol/stream.h"
 #include "tools/sim/simconfig.h"
 
 #include <array>

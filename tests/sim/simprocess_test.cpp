@@ -1,7 +1,8 @@
 // The simulator as a process on loopback, seen by a plain-socket client: discovery, commands and the
 // faults that touch them, the window and its retransmissions, the summary and the log.
 
-#include "stream/wire.h"
+#include "protocol/commands.h"
+#include "protocol/stream.h"
 #include "tests/support/simprocess.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "probe.h"
+#include "tests/support/probe.h"
 
 #include <QProcessEnvironment>
 

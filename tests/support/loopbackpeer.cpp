@@ -1,4 +1,4 @@
-#include "loopbackpeer.h"
+#include "tests/support/loopbackpeer.h"
 
 #include <QUdpSocket>
 

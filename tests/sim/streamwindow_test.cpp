@@ -1,6 +1,6 @@
 // The stream side of a simulated receiver, driven step by step with a simulated clock.
 
-#include "stream/wire.h"
+#include "protocol/stream.h"
 #include "tools/sim/faultplan.h"
 #include "tools/sim/pattern.h"
 #include "tools/sim/signalsource.h"
