@@ -43,4 +43,13 @@ function(tarnix_windows_plugin target)
     # The Windows platform plugin and the style plugin stay.
     qt5_import_plugins(${target} EXCLUDE_BY_TYPE imageformats bearer)
     target_link_options(${target} PRIVATE -Wl,--gc-sections $<$<NOT:$<CONFIG:Debug>>:-s>)
+
+    # The licences travel beside the DLL: ours, and those of what it carries inside (Qt under the
+    # LGPL, zlib, the mingw-w64 and GCC runtimes).
+    set(root ${PROJECT_SOURCE_DIR})
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${root}/LICENSE $<TARGET_FILE_DIR:${target}>/LICENSE.txt
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${root}/THIRD-PARTY-NOTICES.txt
+                ${root}/licenses/LGPL-3.0.txt ${root}/licenses/GPL-3.0.txt $<TARGET_FILE_DIR:${target}>
+        VERBATIM)
 endfunction()
