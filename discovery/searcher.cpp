@@ -1,6 +1,7 @@
 #include "discovery/searcher.h"
 
 #include "discovery/discoveryprotocol.h"
+#include "platform/clock.h"
 
 #include <QUdpSocket>
 
@@ -70,7 +71,7 @@ void Searcher::run()
     }
 
     sendBroadcastPacket(port);
-    msleep(kAnswerWaitMs);
+    platform::sleepMs(kAnswerWaitMs);
     m_results = receiveBroadcastPacket();
     m_socket->close();
 }

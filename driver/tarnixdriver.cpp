@@ -2,6 +2,7 @@
 
 #include "driver/controlrequest.h"
 #include "driver/requests.h"
+#include "platform/clock.h"
 #include "protocol/commands.h"
 #include "stream/dspabstract.h"
 #include "stream/tarnixdevice.h"
@@ -55,7 +56,7 @@ void TarnixDriver::run()
     const RequestEngine::TakeReplyFn take = [this](QByteArray &out) { return m_device->takeReply(out); };
     while (m_running) {
         m_engine.runTurn(send, take);
-        msleep(kTurnSleepMs);
+        platform::sleepMs(kTurnSleepMs);
     }
 }
 
@@ -85,7 +86,7 @@ ControlRequest *TarnixDriver::waitFor(quint64 id)
     for (;;) {
         if (ControlRequest *done = m_engine.takeFinished(id))
             return done;
-        msleep(kWaitPollMs);
+        platform::sleepMs(kWaitPollMs);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "stream/tarnixdevice.h"
 
+#include "platform/clock.h"
 #include "platform/mutexlocker.h"
 #include "platform/priority.h"
 #include "platform/tsanannotate.h"
@@ -47,7 +48,7 @@ void TarnixDevice::waitStarted()
         platform::unlockMutex(&m_runMutex);
         if (started)
             return;
-        msleep(kStartPollMs);
+        platform::sleepMs(kStartPollMs);
     }
     platform::tsanAcquire(this); // the thread has ended: see endOfRun()
 }
@@ -116,7 +117,7 @@ void TarnixDevice::run()
     do {
         sendOutgoing(socket);
         receiveBatch(socket, buffer);
-        usleep(kPassSleepUs);
+        platform::sleepUs(kPassSleepUs);
     } while (m_running);
     socket.close();
     endOfRun();

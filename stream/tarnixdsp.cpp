@@ -1,5 +1,6 @@
 #include "stream/tarnixdsp.h"
 
+#include "platform/clock.h"
 #include "platform/tsanannotate.h"
 #include "stream/samplefifo.h"
 
@@ -54,7 +55,7 @@ void TarnixDsp::run()
             if (const HostCallback callback = m_callback)
                 callback(kBlockPairs, 0, 0.0f, block.data());
         }
-        msleep(kPassSleepMs);
+        platform::sleepMs(kPassSleepMs);
     }
     platform::tsanRelease(this);
 }

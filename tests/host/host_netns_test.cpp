@@ -165,3 +165,27 @@ TEST_F(HostInNetwork, NoReceiverAnsweringIsAPlainError)
     EXPECT_TRUE(run.output.contains(QStringLiteral("no receiver"), Qt::CaseInsensitive))
         << run.output.toStdString();
 }
+
+// A Windows machine at its default timer resolution lets every short sleep and wait bound last a whole
+// 15.625 ms tick. The plug-in's threads must still take in, acknowledge and deliver the highest rate
+// without losing a sample.
+TEST_F(HostInNetwork, CoarseTimerTicksLoseNothingAtTheHighestRate)
+{
+    constexpr double kSeconds = 20;
+    startSim({QStringLiteral("--signal"), QStringLiteral("pattern")});
+    useSampleRateId(2);
+    const HostRun run =
+        runHost({QStringLiteral("--library"), QStringLiteral(TARNIX_COARSE_PLUGIN_PATH),
+                 QStringLiteral("--seconds"), QString::number(kSeconds), QStringLiteral("--check-pattern")});
+    ASSERT_TRUE(m_sim.stop());
+    const std::string output = run.output.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << output;
+    const QJsonObject pattern = run.summary.value("pattern").toObject();
+    EXPECT_EQ(pattern.value("gap_datagrams").toInt(-1), 0) << output;
+    EXPECT_EQ(pattern.value("duplicate_datagrams").toInt(-1), 0);
+    EXPECT_EQ(pattern.value("wrong_values").toInt(-1), 0);
+    EXPECT_EQ(run.summary.value("host_lost_pairs").toDouble(-1), 0.0);
+    // The stream kept its rate: whatever start-up took, nearly all of it arrived.
+    EXPECT_GT(run.summary.value("pairs").toDouble(), 0.9 * 312500 * kSeconds) << output;
+    EXPECT_EQ(m_sim.summary().abandoned, 0u);
+}
