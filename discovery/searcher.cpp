@@ -7,9 +7,19 @@
 
 namespace {
 
-// Address sharing as Windows binds by default, on every platform: the search may share its port with
-// a program that allows it, and falls back to a lower port only when the port is held exclusively.
+// The search must not bind beside a socket that holds its port, or the system hands that socket's
+// unicast datagrams to either of the two: stream datagrams would vanish unacknowledged and answers
+// land on the stream socket. A port in use has to make the search move one lower instead.
+#ifdef Q_OS_WIN
+// Windows' own default: Qt's ReuseAddressHint would set SO_REUSEADDR, with which Windows lets a socket
+// bind over any port not held with SO_EXCLUSIVEADDRUSE, the plug-in's own stream socket included.
+constexpr QUdpSocket::BindMode kBindMode = QUdpSocket::DefaultForPlatform;
+#else
+// Linux shares a port only among sockets that all set SO_REUSEADDR, and a socket bound to one address
+// conflicts with one on the any-address unless both do: stand-in receivers on loopback addresses rely
+// on that. A port held without it still refuses the search.
 constexpr QUdpSocket::BindMode kBindMode = QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint;
+#endif
 
 } // namespace
 

@@ -27,16 +27,35 @@ ControlRequest *RequestEngine::takeFinished(quint64 id)
     return nullptr;
 }
 
-void RequestEngine::runTurn(const SendFn &send, const TakeReplyFn &takeReply)
+bool RequestEngine::runTurn(const SendFn &send, const TakeReplyFn &takeReply)
 {
     drainSendQueue(send);
     QByteArray reply;
-    for (int n = 0; n < kMaxRepliesPerTurn && takeReply(reply); ++n) {
+    int taken = 0;
+    for (; taken < kMaxRepliesPerTurn && takeReply(reply); ++taken) {
         if (wire::codeOf(reply) == wire::kCodeDiscard)
             continue;
         replyPass(reply);
     }
     timeoutPass();
+    return taken == kMaxRepliesPerTurn;
+}
+
+int RequestEngine::msUntilDue(int limitMs) const
+{
+    {
+        platform::MutexLocker queueLock(&m_queueLock);
+        if (!m_sendQueue.isEmpty())
+            return 0;
+    }
+    platform::MutexLocker pendingLock(&m_pendingLock);
+    qint64 due = limitMs;
+    // Answered requests wait for their submitter, failed ones have no timeout left to watch.
+    for (const ControlRequest *r : m_pendingList) {
+        if (r->state == ControlRequest::Pending)
+            due = qMin(due, qint64(r->timeoutMs) - r->timer.elapsed());
+    }
+    return int(qMax<qint64>(due, 0));
 }
 
 void RequestEngine::drainSendQueue(const SendFn &send)

@@ -36,9 +36,13 @@ public:
     // and handed back to the caller; null while it is still under way.
     ControlRequest *takeFinished(quint64 id);
 
-    // Driver thread: one turn without the sleep. Hands queued datagrams to `send`, handles up to
-    // kMaxRepliesPerTurn replies from `takeReply`, then runs the timeout pass.
-    void runTurn(const SendFn &send, const TakeReplyFn &takeReply);
+    // Driver thread: one turn without the wait. Hands queued datagrams to `send`, handles up to
+    // kMaxRepliesPerTurn replies from `takeReply`, then runs the timeout pass. True when it stopped at
+    // that limit, so more replies may be waiting for the next turn.
+    bool runTurn(const SendFn &send, const TakeReplyFn &takeReply);
+    // Driver thread: how long the next turn can wait, at most `limitMs`: 0 while requests wait to be
+    // sent, else until the earliest pending request's timeout is due.
+    int msUntilDue(int limitMs) const;
 
     void drainSendQueue(const SendFn &send);
     // One received datagram against every request that is not answered. 0xFFFC datagrams are for

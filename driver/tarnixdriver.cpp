@@ -12,7 +12,9 @@
 
 TarnixDriver::TarnixDriver(DspAbstract *dsp, QObject *parent)
     : QThread(parent), m_dsp(dsp), m_device(new TarnixDevice(dsp, nullptr))
-{}
+{
+    m_device->setReplyWakeup(&m_work);
+}
 
 TarnixDriver::~TarnixDriver()
 {
@@ -47,6 +49,7 @@ void TarnixDriver::stopConnection()
     if (m_dsp)
         m_dsp->stopOutput();
     m_running = false;
+    m_work.notify();
     wait();
 }
 
@@ -55,8 +58,10 @@ void TarnixDriver::run()
     const RequestEngine::SendFn send = [this](const QByteArray &d) { m_device->queueControl(d); };
     const RequestEngine::TakeReplyFn take = [this](QByteArray &out) { return m_device->takeReply(out); };
     while (m_running) {
-        m_engine.runTurn(send, take);
-        platform::sleepMs(kTurnSleepMs);
+        const bool repliesLeft = m_engine.runTurn(send, take);
+        const int waitMs = repliesLeft ? 0 : m_engine.msUntilDue(kMaxWaitMs);
+        if (waitMs > 0)
+            m_work.wait(waitMs);
     }
 }
 
@@ -77,6 +82,7 @@ ControlRequest *TarnixDriver::submit(ControlRequest *request)
     const bool blocking = request->blocking;
     const quint64 id = request->id;
     m_engine.submit(request);
+    m_work.notify();
     return blocking ? waitFor(id) : nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "discovery/receiver.h"
 #include "driver/calibration.h"
 #include "driver/requestengine.h"
+#include "platform/wakesignal.h"
 #include "protocol/hostinterface.h"
 
 #include <QThread>
@@ -14,13 +15,15 @@ class TarnixDevice;
 struct ControlRequest;
 
 // The command/response side of one receiver connection. Every public operation runs in the GUI
-// thread; the driver thread (started by connectTo) hands requests to the stream receiver every
-// millisecond, matches replies, and resends or gives up on late requests.
+// thread; the driver thread (started by connectTo) hands requests to the stream receiver, matches
+// replies, and resends or gives up on late requests, waking for each of these as it comes due.
 class TarnixDriver : public QThread
 {
     Q_OBJECT
 public:
-    static constexpr unsigned long kTurnSleepMs = 1;
+    // Between turns the driver thread waits for a command, a reply or the next timeout; this bound
+    // only keeps it looking at its running flag should a wake-up ever go missing.
+    static constexpr int kMaxWaitMs = 20;
     static constexpr unsigned long kWaitPollMs = 3;
 
     explicit TarnixDriver(DspAbstract *dsp, QObject *parent = nullptr);
@@ -65,6 +68,8 @@ private:
     bool m_streaming = false;
     Receiver m_receiver;
     RequestEngine m_engine;
+    // Wakes the driver thread: a command was submitted, a reply queued, or the connection closes.
+    platform::WakeSignal m_work;
     bool m_attenuatorOn = false;
     CalibrationData m_calibration;
 };

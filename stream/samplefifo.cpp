@@ -34,11 +34,11 @@ void SampleFifo::clear()
     m_readIndex = 0;
 }
 
-void SampleFifo::push(const IqPair *pairs, int count)
+unsigned int SampleFifo::push(const IqPair *pairs, int count)
 {
-    if (!pairs || count <= 0)
-        return;
     platform::MutexLocker lock(&m_mutex);
+    if (!pairs || count <= 0)
+        return availableLocked();
     // A push of more than a ring's worth simply goes round again, leaving the last capacity pairs.
     unsigned int at = m_writeIndex;
     unsigned int left = unsigned(count);
@@ -51,6 +51,7 @@ void SampleFifo::push(const IqPair *pairs, int count)
         at = (at + run) & m_mask;
     }
     m_writeIndex = (m_writeIndex + unsigned(count)) & m_mask;
+    return availableLocked();
 }
 
 unsigned int SampleFifo::availableLocked() const

@@ -22,7 +22,8 @@ public:
 
     // Zeroes the ring and empties it.
     void clear();
-    void push(const IqPair *pairs, int count);
+    // Returns the fill level after the push.
+    unsigned int push(const IqPair *pairs, int count);
     // Fill level, 0..capacity - 1.
     unsigned int available() const;
     // Copies `count` pairs out, oldest first; false (and nothing taken) when fewer are available.

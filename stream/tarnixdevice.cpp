@@ -3,7 +3,9 @@
 #include "platform/clock.h"
 #include "platform/mutexlocker.h"
 #include "platform/priority.h"
+#include "platform/timerresolution.h"
 #include "platform/tsanannotate.h"
+#include "platform/wakesignal.h"
 #include "protocol/stream.h"
 #include "stream/streamsequencer.h"
 
@@ -56,6 +58,7 @@ void TarnixDevice::waitStarted()
 void TarnixDevice::stopReceiving()
 {
     m_running = false;
+    m_waker.wake();
     if (isRunning())
         wait();
     platform::tsanAcquire(this); // see endOfRun()
@@ -63,8 +66,11 @@ void TarnixDevice::stopReceiving()
 
 void TarnixDevice::queueControl(const QByteArray &datagram)
 {
-    platform::MutexLocker tx(&m_txMutex);
-    m_outgoing.append(datagram);
+    {
+        platform::MutexLocker tx(&m_txMutex);
+        m_outgoing.append(datagram);
+    }
+    m_waker.wake();
 }
 
 bool TarnixDevice::takeReply(QByteArray &out)
@@ -95,6 +101,8 @@ void TarnixDevice::run()
 {
     platform::raiseProcessPriority();
     platform::raiseCurrentThreadPriority();
+    // Held while the socket is ours: waits and sleeps of every thread then last what they say.
+    const platform::FineTimerResolution fineTimer;
 
     QUdpSocket socket;
     // IPv4 any address, so sender addresses read back as plain IPv4 ones. ShareAddress is Qt's
@@ -106,6 +114,7 @@ void TarnixDevice::run()
     }
     // QUdpSocket keeps no buffer of its own; the kernel's receive buffer is what absorbs a stall.
     socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReadBufferBytes);
+    const qintptr descriptor = socket.socketDescriptor();
 
     {
         platform::MutexLocker lock(&m_runMutex);
@@ -114,10 +123,18 @@ void TarnixDevice::run()
 
     QByteArray buffer;
     buffer.reserve(wire::kStreamDatagramBytes);
+    bool readable = false;
     do {
         sendOutgoing(socket);
-        receiveBatch(socket, buffer);
-        platform::sleepUs(kPassSleepUs);
+        bool queuedReplies = false;
+        const int read = receiveBatch(socket, buffer, &queuedReplies);
+        if (queuedReplies && m_replyWakeup)
+            m_replyWakeup->notify();
+        // A socket that keeps reporting itself readable but yields nothing must not make this spin.
+        if (readable && read == 0)
+            platform::sleepMs(1);
+        // Returns as soon as a datagram arrives, so it is acknowledged whatever the timer's resolution.
+        readable = platform::waitReadable(descriptor, m_waker, kMaxWaitMs) == platform::WaitResult::Readable;
     } while (m_running);
     socket.close();
     endOfRun();
@@ -138,8 +155,9 @@ void TarnixDevice::sendOutgoing(QUdpSocket &socket)
         socket.writeDatagram(datagram, m_receiverAddress, m_port);
 }
 
-void TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer)
+int TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer, bool *queuedReplies)
 {
+    int read = 0;
     QHostAddress sender;
     // Held for the whole batch: a reply is taken before or after a batch, never during one.
     platform::MutexLocker rx(&m_rxMutex);
@@ -147,6 +165,7 @@ void TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer)
         const qint64 pending = socket.pendingDatagramSize();
         buffer.resize(int(qMax<qint64>(pending, 0)));
         const qint64 got = socket.readDatagram(buffer.data(), buffer.size(), &sender);
+        ++read; // a failed one too: it took the socket's error away
         if (got < 0)
             break; // a failed read would otherwise be retried for ever
         // Only the address counts: the receiver may answer from another port.
@@ -160,8 +179,9 @@ void TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer)
             const auto verdict = m_sequencer->handle(wire::bytes(buffer), size);
             if (StreamSequencer::acknowledges(verdict))
                 socket.writeDatagram(buffer.constData(), wire::kAckBytes, m_receiverAddress, m_port);
-        } else {
-            m_replies.append(QByteArray(buffer.constData(), size));
+        } else if (m_replies.append(QByteArray(buffer.constData(), size))) {
+            *queuedReplies = true;
         }
     }
+    return read;
 }

@@ -1,6 +1,5 @@
 #include "stream/tarnixdsp.h"
 
-#include "platform/clock.h"
 #include "platform/tsanannotate.h"
 #include "stream/samplefifo.h"
 
@@ -27,6 +26,7 @@ void TarnixDsp::startOutput(quint16 mode, HostCallback callback)
 bool TarnixDsp::stopOutput()
 {
     m_running = false;
+    m_blockWaiting.notify();
     const bool ended = wait();
     // QThread::wait() hands over inside Qt, where ThreadSanitizer cannot see it (see run()).
     platform::tsanAcquire(this);
@@ -37,7 +37,8 @@ bool TarnixDsp::pushSamples(const IqPair *pairs, void *work, int count, quint8 a
 {
     Q_UNUSED(work);
     Q_UNUSED(aux);
-    m_fifo->push(pairs, count);
+    if (m_fifo->push(pairs, count) >= unsigned(kBlockPairs))
+        m_blockWaiting.notify();
     return false;
 }
 
@@ -51,11 +52,13 @@ void TarnixDsp::run()
     // One buffer per run, reused for every block: the host may only read it during the call.
     std::vector<IqPair> block(kBlockPairs, IqPair{0, 0});
     while (m_running) {
-        if (m_fifo->pop(block.data(), kBlockPairs)) {
+        // Every whole block waiting goes out in this pass, oldest first: however late this thread
+        // woke, it catches up instead of leaving the FIFO to fill. A stop ends the pass early.
+        while (m_running && m_fifo->pop(block.data(), kBlockPairs)) {
             if (const HostCallback callback = m_callback)
                 callback(kBlockPairs, 0, 0.0f, block.data());
         }
-        platform::sleepMs(kPassSleepMs);
+        m_blockWaiting.wait(kMaxWaitMs);
     }
     platform::tsanRelease(this);
 }

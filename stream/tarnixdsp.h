@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/wakesignal.h"
 #include "stream/dspabstract.h"
 
 #include <atomic>
@@ -16,10 +17,12 @@ public:
     // About 0.2 s at 312500 samples/s. After a lost datagram the receiver resends it 20 ms later and
     // then catches up in one burst of everything it held back; 4096 pairs (13 ms) overflowed on every
     // such burst and lost a ring's worth of samples, this holds a stall of up to ~200 ms. Delivery
-    // (2048 pairs a millisecond) drains it at six times the highest rate.
+    // hands over every whole block waiting as soon as it wakes, so a late wake-up costs only time.
     static constexpr int kFifoCapacityPairs = 65536;
     static constexpr int kBlockPairs = 2048;
-    static constexpr unsigned long kPassSleepMs = 1;
+    // The delivery thread waits for a whole block; this bound only keeps it looking at its running
+    // flag should a wake-up ever go missing.
+    static constexpr int kMaxWaitMs = 20;
 
     explicit TarnixDsp(QObject *parent = nullptr);
     ~TarnixDsp() override;
@@ -43,4 +46,6 @@ private:
     std::atomic<bool> m_running{false};
     // Atomic because a second startOutput may replace it while the delivery thread reads it.
     std::atomic<HostCallback> m_callback{nullptr};
+    // Notified when a push leaves a whole block waiting, and to stop.
+    platform::WakeSignal m_blockWaiting;
 };
