@@ -1,8 +1,8 @@
 #include "platform/clock.h"
 
-#include <QThread>
-
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace platform {
 
@@ -28,18 +28,8 @@ bool coarseClock()
 
 void sleepMs(unsigned long ms)
 {
-    if (g_coarse)
-        QThread::usleep(coarseUs(ms * 1000));
-    else
-        QThread::msleep(ms);
-}
-
-void sleepUs(unsigned long us)
-{
-    if (g_coarse)
-        QThread::usleep(coarseUs(us));
-    else
-        QThread::usleep(us);
+    const unsigned long us = g_coarse ? coarseUs(ms * 1000) : ms * 1000;
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
 int waitBoundMs(int ms)

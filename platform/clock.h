@@ -16,7 +16,6 @@ bool coarseClock();
 
 // Sleeps, honouring the coarse clock.
 void sleepMs(unsigned long ms);
-void sleepUs(unsigned long us);
 
 // The upper bound a wait of `ms` milliseconds really gets: `ms` itself, or under the coarse clock
 // whole ticks (rounded up to whole milliseconds). 0 stays 0: a look without waiting.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <cstdint>
 
 namespace platform {
 
@@ -12,7 +12,7 @@ enum class WaitResult { Readable, Woken, TimedOut };
 // read, `waker` was woken, or the bound (see waitBoundMs) has passed. A socket error counts as
 // readable: the read that follows collects it. Readable wins when both happened; a wake-up is used up
 // either way.
-WaitResult waitReadable(qintptr socket, SocketWaker &waker, int boundMs);
+WaitResult waitReadable(std::intptr_t socket, SocketWaker &waker, int boundMs);
 
 // Wakes a thread that waits in waitReadable() for its socket: an eventfd on Linux, a loopback UDP
 // socket that sends itself a byte on Windows (WSAPoll waits on sockets only). wake() may come from any
@@ -30,9 +30,9 @@ public:
     void wake();
 
 private:
-    friend WaitResult waitReadable(qintptr socket, SocketWaker &waker, int boundMs);
+    friend WaitResult waitReadable(std::intptr_t socket, SocketWaker &waker, int boundMs);
     void drain();
-    qintptr m_handle;
+    std::intptr_t m_handle;
 };
 
 } // namespace platform

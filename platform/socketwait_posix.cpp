@@ -39,7 +39,7 @@ void SocketWaker::drain()
     (void)!::read(int(m_handle), &count, sizeof count);
 }
 
-WaitResult waitReadable(qintptr socket, SocketWaker &waker, int boundMs)
+WaitResult waitReadable(std::intptr_t socket, SocketWaker &waker, int boundMs)
 {
     pollfd fds[2] = {{int(socket), POLLIN, 0}, {waker.isValid() ? int(waker.m_handle) : -1, POLLIN, 0}};
     const int ready = ::poll(fds, 2, waitBoundMs(boundMs));

@@ -9,7 +9,7 @@ namespace platform {
 // The waker is a UDP socket on the loopback address that wake() makes readable by sending a byte to
 // itself. Sockets are what WSAPoll waits on; an event object would need WSAEventSelect on the
 // stream socket, which would cancel the notifications Qt has registered for it.
-SocketWaker::SocketWaker() : m_handle(qintptr(INVALID_SOCKET))
+SocketWaker::SocketWaker() : m_handle(std::intptr_t(INVALID_SOCKET))
 {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
@@ -26,7 +26,7 @@ SocketWaker::SocketWaker() : m_handle(qintptr(INVALID_SOCKET))
         WSACleanup();
         return;
     }
-    m_handle = qintptr(s);
+    m_handle = std::intptr_t(s);
 }
 
 SocketWaker::~SocketWaker()
@@ -61,7 +61,7 @@ void SocketWaker::drain()
     }
 }
 
-WaitResult waitReadable(qintptr socket, SocketWaker &waker, int boundMs)
+WaitResult waitReadable(std::intptr_t socket, SocketWaker &waker, int boundMs)
 {
     WSAPOLLFD fds[2] = {{SOCKET(socket), POLLRDNORM, 0}, {SOCKET(waker.m_handle), POLLRDNORM, 0}};
     const int ready = WSAPoll(fds, waker.isValid() ? 2 : 1, waitBoundMs(boundMs));

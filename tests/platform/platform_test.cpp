@@ -1,5 +1,10 @@
+#include "platform/clock.h"
 #include "platform/priority.h"
+#include "platform/socketwait.h"
 #include "platform/thread.h"
+#include "platform/wakesignal.h"
+
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -56,4 +61,44 @@ TEST(Platform, PriorityRaisesNeverFailOrBlock)
     std::thread t([] { platform::raiseCurrentThreadPriority(); });
     t.join();
     SUCCEED();
+}
+
+TEST(PlatformWait, WakeUpsAreNeverLostAndADatagramEndsASocketWait)
+{
+    constexpr int kLongMs = 10000; // only a lost wake-up would wait this long
+    platform::WakeSignal signal;
+    signal.notify(); // before the wait: kept for it
+    EXPECT_TRUE(signal.wait(kLongMs));
+    EXPECT_FALSE(signal.wait(1));
+    std::thread notifier([&signal] { signal.notify(); });
+    EXPECT_TRUE(signal.wait(kLongMs));
+    notifier.join();
+
+    QUdpSocket socket;
+    ASSERT_TRUE(socket.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    platform::SocketWaker waker;
+    ASSERT_TRUE(waker.isValid());
+    const std::intptr_t fd = socket.socketDescriptor();
+    EXPECT_EQ(platform::waitReadable(fd, waker, 1), platform::WaitResult::TimedOut);
+    waker.wake();
+    waker.wake();
+    EXPECT_EQ(platform::waitReadable(fd, waker, kLongMs), platform::WaitResult::Woken);
+    EXPECT_EQ(platform::waitReadable(fd, waker, 1), platform::WaitResult::TimedOut); // both used up
+    QUdpSocket sender;
+    ASSERT_EQ(sender.writeDatagram("x", 1, QHostAddress::LocalHost, socket.localPort()), 1);
+    EXPECT_EQ(platform::waitReadable(fd, waker, kLongMs), platform::WaitResult::Readable);
+}
+
+TEST(PlatformClock, CoarseClockMakesWaitBoundsWholeTicks)
+{
+    const struct
+    {
+        int ms, fine, coarse;
+    } cases[] = {{0, 0, 0}, {1, 1, 16}, {15, 15, 16}, {16, 16, 32}, {20, 20, 32}, {250, 250, 250}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(platform::waitBoundMs(c.ms), c.fine) << c.ms;
+        platform::setCoarseClock(true);
+        EXPECT_EQ(platform::waitBoundMs(c.ms), c.coarse) << c.ms;
+        platform::setCoarseClock(false);
+    }
 }

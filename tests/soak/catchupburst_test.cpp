@@ -1,6 +1,6 @@
 // A receiver that catches up after a resend stall delivers what it held back in one burst, far
-// faster than the delivery thread's 2048 pairs a millisecond: the sample FIFO must hold it all. With
-// a 4096-pair FIFO the soak runs lost a ring's worth of samples on every lost datagram.
+// faster than real time: the sample FIFO must hold it all, and the delivery thread hand it all over.
+// With a 4096-pair FIFO the soak runs lost a ring's worth of samples on every lost datagram.
 #include "platform/mutexlocker.h"
 #include "stream/tarnixdsp.h"
 

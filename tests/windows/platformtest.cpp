@@ -1,7 +1,11 @@
-// Windows thread and priority layer, run under Wine by scripts/test-windows (no test framework is
-// built for mingw, so checks print and count). Exits 0 when every check held.
+// Windows thread, priority, wait and timer layer, run under Wine by scripts/test-windows (no test framework
+// is built for mingw, so checks print and count). Exits 0 when every check held.
 #include "platform/priority.h"
+#include "platform/socketwait.h"
 #include "platform/thread.h"
+#include "platform/timerresolution.h"
+
+#include <winsock2.h> // before windows.h, which would bring in the old winsock.h
 
 #include <windows.h>
 
@@ -96,15 +100,64 @@ void cyclesLeaveNoHandles()
     check(allClosed, "a joined thread's handle is closed");
 }
 
+// The stream thread's wait: a wake-up from another thread and a datagram each end it at once, and
+// a wake-up is never lost.
+void socketWaitEndsOnDatagramsAndWakeUps()
+{
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof self;
+    check(s != INVALID_SOCKET && ::bind(s, reinterpret_cast<sockaddr *>(&self), sizeof self) == 0 &&
+              ::getsockname(s, reinterpret_cast<sockaddr *>(&self), &length) == 0,
+          "a loopback socket binds");
+    platform::SocketWaker waker;
+    check(waker.isValid(), "the waker has its socket");
+    const std::intptr_t fd = std::intptr_t(s);
+    using platform::WaitResult;
+    check(platform::waitReadable(fd, waker, 1) == WaitResult::TimedOut,
+          "nothing to read: the wait times out");
+    const platform::ThreadHandle h = platform::beginThread(
+        [](void *w) {
+            static_cast<platform::SocketWaker *>(w)->wake();
+            platform::endThread();
+        },
+        &waker);
+    const DWORD start = GetTickCount();
+    check(platform::waitReadable(fd, waker, int(kDeadlineMs)) == WaitResult::Woken,
+          "a wake-up ends the wait");
+    check(GetTickCount() - start < kDeadlineMs / 2, "...at once");
+    check(platform::waitThread(h, kDeadlineMs), "the waking thread ends");
+    check(platform::waitReadable(fd, waker, 1) == WaitResult::TimedOut, "the wake-up was used up");
+    ::sendto(s, "x", 1, 0, reinterpret_cast<sockaddr *>(&self), length);
+    check(platform::waitReadable(fd, waker, int(kDeadlineMs)) == WaitResult::Readable,
+          "a datagram ends the wait");
+    ::closesocket(s);
+}
+
+void timerRequestsArePaired()
+{
+    {
+        const platform::FineTimerResolution fine;
+        check(platform::fineTimerRequests() == 1, "timeBeginPeriod(1) is granted and counted");
+    }
+    check(platform::fineTimerRequests() == 0, "...and given back");
+}
+
 } // namespace
 
 int main()
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    WSADATA wsa;
+    check(WSAStartup(MAKEWORD(2, 2), &wsa) == 0, "Winsock starts");
     platform::raiseProcessPriority();
     waitAfterTheThreadHasEnded();
     waitTimesOutThenSucceeds();
     cyclesLeaveNoHandles();
+    socketWaitEndsOnDatagramsAndWakeUps();
+    timerRequestsArePaired();
     check(platform::waitThread(0, 0), "no thread counts as ended");
     std::printf("platform test: %d failure(s)\n", g_failures);
     return g_failures ? 1 : 0;
