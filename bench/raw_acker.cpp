@@ -4,8 +4,9 @@
 // can carry on this machine.
 //
 //   raw-acker --receiver ADDR [--port P] [--seconds S] [--rate-index 0..3]
-// Prints one JSON object: datagrams received, new ones (not repeats), acknowledgements sent and the
-// rate of new datagrams per second between the first and the last one.
+// Prints one JSON object: datagrams received, new ones (not repeats), acknowledgements sent, the
+// rate of new datagrams per second between the first and the last one, and the CPU this process used
+// (user+sys, % of one core over the run).
 
 #include "driver/requests.h"
 #include "protocol/stream.h"
@@ -13,6 +14,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -67,6 +69,14 @@ void sendCommand(int fd, const sockaddr_in &to, const QByteArray &d)
     ::sendto(fd, d.constData(), size_t(d.size()), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
 }
 
+double cpuSeconds()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -105,7 +115,9 @@ int main(int argc, char **argv)
     int recentAt = 0;
     unsigned long long received = 0, fresh = 0, acks = 0, other = 0;
     Clock::time_point first{}, last{};
-    const auto deadline = Clock::now() + std::chrono::duration<double>(o.seconds);
+    const auto started = Clock::now();
+    const double cpuAtStart = cpuSeconds();
+    const auto deadline = started + std::chrono::duration<double>(o.seconds);
     while (Clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, kPollMs) <= 0)
@@ -145,9 +157,11 @@ int main(int argc, char **argv)
     sendCommand(fd, receiver, requests::stopStream());
     ::close(fd);
 
+    const double cpuPercent =
+        100 * (cpuSeconds() - cpuAtStart) / std::chrono::duration<double>(Clock::now() - started).count();
     const double span = std::chrono::duration<double>(last - first).count();
     std::printf("{\"received\": %llu, \"new\": %llu, \"acks\": %llu, \"other\": %llu, \"span_s\": %.3f, "
-                "\"new_per_s\": %.1f}\n",
-                received, fresh, acks, other, span, span > 0 ? double(fresh - 1) / span : 0.0);
+                "\"new_per_s\": %.1f, \"cpu_percent\": %.2f}\n",
+                received, fresh, acks, other, span, span > 0 ? double(fresh - 1) / span : 0.0, cpuPercent);
     return fresh > 0 ? 0 : 4;
 }
