@@ -23,7 +23,7 @@ class TarnixDriver : public QThread
 public:
     // Between turns the driver thread waits for a command, a reply or the next timeout; this bound
     // only keeps it looking at its running flag should a wake-up ever go missing.
-    static constexpr int kMaxWaitMs = 20;
+    static constexpr int kMaxWaitMs = 100;
     static constexpr unsigned long kWaitPollMs = 3;
 
     explicit TarnixDriver(DspAbstract *dsp, QObject *parent = nullptr);

@@ -45,7 +45,7 @@ public:
     static constexpr int kReadBufferBytes = 1247232;
     // Between passes the thread waits for a datagram or a queued control datagram; this bound only
     // keeps it looking at its running flag should a wake-up ever go missing.
-    static constexpr int kMaxWaitMs = 20;
+    static constexpr int kMaxWaitMs = 100;
     static constexpr unsigned long kStartPollMs = 5;
 
 protected:

@@ -22,7 +22,7 @@ public:
     static constexpr int kBlockPairs = 2048;
     // The delivery thread waits for a whole block; this bound only keeps it looking at its running
     // flag should a wake-up ever go missing.
-    static constexpr int kMaxWaitMs = 20;
+    static constexpr int kMaxWaitMs = 100;
 
     explicit TarnixDsp(QObject *parent = nullptr);
     ~TarnixDsp() override;
