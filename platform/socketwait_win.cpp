@@ -8,7 +8,7 @@ namespace platform {
 
 // The waker is a UDP socket on the loopback address that wake() makes readable by sending a byte to
 // itself. Sockets are what WSAPoll waits on; an event object would need WSAEventSelect on the
-// stream socket, which would cancel the notifications Qt has registered for it.
+// stream socket, which excludes the WSAAsyncSelect that Qt's socket notifiers rely on.
 SocketWaker::SocketWaker() : m_handle(std::intptr_t(INVALID_SOCKET))
 {
     WSADATA data;
