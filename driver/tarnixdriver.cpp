@@ -3,6 +3,7 @@
 #include "driver/controlrequest.h"
 #include "driver/requests.h"
 #include "platform/clock.h"
+#include "platform/tsanannotate.h"
 #include "protocol/commands.h"
 #include "stream/dspabstract.h"
 #include "stream/tarnixdevice.h"
@@ -51,6 +52,8 @@ void TarnixDriver::stopConnection()
     m_running = false;
     m_work.notify();
     wait();
+    // QThread::wait() hands over inside Qt, where ThreadSanitizer cannot see it (see run()).
+    platform::tsanAcquire(this);
 }
 
 void TarnixDriver::run()
@@ -63,6 +66,8 @@ void TarnixDriver::run()
         if (waitMs > 0)
             m_work.wait(waitMs);
     }
+    // Everything this thread did comes before the return of a wait for it.
+    platform::tsanRelease(this);
 }
 
 ControlRequest *TarnixDriver::buildRequest(QByteArray datagram, bool blocking, quint32 timeoutMs)
