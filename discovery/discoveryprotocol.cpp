@@ -5,6 +5,11 @@
 
 namespace discovery {
 
+namespace {
+// Everything read lies in the first 22 bytes; the last two of the usual 24 are never examined.
+constexpr int kReplyFieldsBytes = wire::kDiscoveryStatusOffset + 2;
+} // namespace
+
 quint16 internetChecksum(const QByteArray &data)
 {
     quint32 sum = 0;
@@ -34,7 +39,7 @@ QByteArray buildRequest()
 
 bool parseReply(const QByteArray &datagram, Receiver *out)
 {
-    if (datagram.size() < wire::kDiscoveryReplyBytes)
+    if (datagram.size() < kReplyFieldsBytes)
         return false;
     const uchar *d = wire::bytes(datagram);
     if (d[0] != wire::kSignature0 || d[1] != wire::kSignature1 || d[2] != wire::kDiscoveryReplyCode ||

@@ -13,8 +13,8 @@ quint16 internetChecksum(const QByteArray &data);
 // The fixed 24-byte broadcast request: 12 FF 00 1A, eighteen zero bytes, then its checksum.
 QByteArray buildRequest();
 
-// Reads one answer. False, with `out` untouched, for anything that is not a complete reply: a wrong
-// signature, or a datagram too short to hold every field (never read past its end).
+// Reads one answer. False, with `out` untouched, for anything that is not a reply: a wrong signature,
+// or a datagram shorter than the 22 bytes that hold its fields (never read past its end).
 bool parseReply(const QByteArray &datagram, Receiver *out);
 
 } // namespace discovery

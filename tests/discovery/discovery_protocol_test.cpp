@@ -40,9 +40,18 @@ TEST(DiscoveryProtocol, ExampleReplyGivesTheFullRecord)
     busy[20] = 1;
     ASSERT_TRUE(discovery::parseReply(busy, &r));
     EXPECT_FALSE(r.flag);
+
+    // The last two bytes are never examined: replies without them are whole.
+    for (int size : {22, 23}) {
+        Receiver cut;
+        ASSERT_TRUE(discovery::parseReply(exampleReply().left(size), &cut)) << size;
+        EXPECT_EQ(cut.serial, QStringLiteral("RVD010a1f00123")) << size;
+        EXPECT_EQ(cut.port, 50001) << size;
+        EXPECT_TRUE(cut.flag) << size;
+    }
 }
 
-TEST(DiscoveryProtocol, AnythingButACompleteReplyIsIgnored)
+TEST(DiscoveryProtocol, AnythingButAReplyIsIgnored)
 {
     const struct
     {
@@ -51,7 +60,7 @@ TEST(DiscoveryProtocol, AnythingButACompleteReplyIsIgnored)
     } cases[] = {
         {"empty", QByteArray()},
         {"signature only", hex("12FF011A")},
-        {"one byte short", exampleReply().left(23)},
+        {"status word cut", exampleReply().left(21)},
         {"our own request", discovery::buildRequest()},
         {"control reply", hex("12FF0100") + exampleReply().mid(4)},
     };
