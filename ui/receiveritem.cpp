@@ -3,6 +3,8 @@
 #include "ui/richtext.h"
 #include "ui_receiveritem.h"
 
+#include <QKeyEvent>
+
 namespace {
 constexpr int kTitlePointSize = 10;
 constexpr int kDetailPointSize = 8;
@@ -31,6 +33,17 @@ QString ReceiverItem::labelText(const Receiver &r)
                     kDetailPointSize, false, false) +
            richText(QStringLiteral("&nbsp;&nbsp;Port:") + QString::number(r.port), blue, kDetailPointSize,
                     false, false);
+}
+
+void ReceiverItem::keyPressEvent(QKeyEvent *event)
+{
+    // As a QDialog the row would reject (hide) itself; passed on, the key reaches the found-receivers
+    // dialog, which closes as a whole.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void ReceiverItem::use()

@@ -26,6 +26,10 @@ signals:
 public slots:
     void use();
 
+protected:
+    // Escape belongs to the dialog the row sits in, not to the row.
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     Ui_ReceiverItem *m_ui;
     Receiver m_receiver;

@@ -113,15 +113,35 @@ TEST_F(DialogTest, UseEndsTheModalRunAndFillsThePanelAndTheFile)
               QByteArray("RVD01c3d400123"));
 }
 
-TEST_F(DialogTest, ClosingWithoutAChoiceChangesNothing)
+TEST_F(DialogTest, EscapeClosesTheDialogWithoutAChoiceWhereverTheFocusIs)
 {
     MainWindow panel;
     TarnixDialog d(&panel);
-    QTimer::singleShot(0, &d, [&] { QTest::keyClick(&d, Qt::Key_Escape); });
-    QTimer::singleShot(5000, &d, &QDialog::reject);
-    d.showReceivers({rx("RVD01c3d400123")});
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(d.rows().size(), 1) << "rows stay until the next fill";
+    // Focus on the dialog itself, then on a row's "Use" button (a row is a dialog of its own).
+    for (const bool onUseButton : {false, true}) {
+        SCOPED_TRACE(onUseButton ? "focus on Use" : "focus on the dialog");
+        bool pressed = false;
+        QTimer::singleShot(0, &d, [&] {
+            QWidget *target = &d;
+            if (onUseButton) {
+                target = RowForm(*d.rows()[0]).pushButton;
+                target->setFocus();
+            }
+            QTest::keyClick(target, Qt::Key_Escape);
+            pressed = true;
+        });
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&timeout, &QTimer::timeout, &d, &QDialog::reject);
+        timeout.start(5000);
+        d.showReceivers({rx("RVD01c3d400123"), rx("RVD010a1f00123")});
+        ASSERT_TRUE(pressed);
+        EXPECT_TRUE(timeout.isActive()) << "Escape did not end the modal run";
+        EXPECT_FALSE(d.isVisible());
+        for (ReceiverItem *row : d.rows())
+            EXPECT_TRUE(row->isVisibleTo(&d)) << "a row hid itself";
+        EXPECT_EQ(d.rows().size(), 2) << "rows stay until the next fill";
+    }
     const PanelForm ui(panel);
     EXPECT_EQ(ui.leIPaddress->text(), QString("192.168.16.200"));
     EXPECT_TRUE(ui.leSerial->text().isEmpty());
