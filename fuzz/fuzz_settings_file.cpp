@@ -60,14 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(hz == 78125 || hz == 156250 || hz == 312500, "a rate the panel offers");
     const bool lpf = s->useLpf();
     const bool att = s->useAtt();
-    const QByteArray serial = s->serial();
+    s->serial();
 
-    // A write sticks, unless the file is one the reader refuses (it is then started afresh, and a
-    // later refusal of what QSettings itself wrote back from garbage may cost an earlier write):
-    // every read gives either what was written or its default, never anything else.
+    // A write sticks, unless QSettings itself refuses the file: every read gives either what was
+    // written or its default, never anything else. The serial takes any bytes (here the input's
+    // first ones) and reads them back as they were.
     s->setUseLpf(!lpf);
     s->setUseAtt(!att);
-    const QByteArray newSerial = serial == "RVD010a1f00123" ? "RVD010b2c00456" : "RVD010a1f00123";
+    const QByteArray newSerial =
+        "RVD01" + QByteArray(reinterpret_cast<const char *>(data), int(qMin<size_t>(size, 16)));
     s->setSerial(newSerial);
     check(s->useLpf() == !lpf || s->useLpf(), "the filter switch reads back or defaults");
     check(s->useAtt() == !att || !s->useAtt(), "the attenuator switch reads back or defaults");

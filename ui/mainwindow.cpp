@@ -3,6 +3,23 @@
 #include "ui/settings.h"
 #include "ui_mainwindow.h"
 
+namespace {
+
+// The serial field's text as the settings store it: UTF-8, so any text comes back as it was typed.
+QByteArray serialBytes(const QString &text)
+{
+    return text.toUtf8();
+}
+
+QString serialText(const QByteArray &bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    // A hand-written file may hold Latin-1: bytes that are no UTF-8 are read that way.
+    return text.toUtf8() == bytes ? text : QString::fromLatin1(bytes);
+}
+
+} // namespace
+
 // Qt names the registration function after the .qrc file; it must be outside any namespace.
 static void initPictures()
 {
@@ -29,7 +46,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_ui(new Ui_MainW
     // defaults are announced (and stored again) like a click.
     Settings *settings = Settings::instance();
     m_ui->cbSampleRate->setCurrentIndex(settings->sampleRateId());
-    m_ui->leSerial->setText(QString::fromLatin1(settings->serial()));
+    m_ui->leSerial->setText(serialText(settings->serial()));
     m_ui->chbUseAtt->setChecked(settings->useAtt());
     m_ui->chbUseLpf->setChecked(settings->useLpf());
 
@@ -41,7 +58,7 @@ MainWindow::~MainWindow()
     Settings *settings = Settings::instance();
     settings->setUseAtt(m_ui->chbUseAtt->isChecked());
     settings->setUseLpf(m_ui->chbUseLpf->isChecked());
-    settings->setSerial(m_ui->leSerial->text().toLatin1());
+    settings->setSerial(serialBytes(m_ui->leSerial->text()));
     delete m_ui;
 }
 
@@ -70,7 +87,7 @@ void MainWindow::setReceiver(const Receiver &r)
     m_ui->leIPaddress->setText(r.address.toString());
     m_ui->sbPort->setValue(r.port);
     m_ui->leSerial->setText(r.serial);
-    Settings::instance()->setSerial(r.serial.toLatin1());
+    Settings::instance()->setSerial(serialBytes(r.serial));
 }
 
 void MainWindow::setConnected()

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QVariant>
 
 namespace {
@@ -31,11 +33,13 @@ constexpr qint64 kMaxFileBytes = 64 * 1024;
 
 // QSettings decodes a value whose text starts with @Variant( or @DateTime( as a binary stream of any
 // type it names, and a crafted stream (a list claiming billions of entries) makes it allocate
-// without bound and abort the host. This plug-in never writes either form, so a file that could hold
-// one was not written by it. To find one, the file is read the way QSettings reads values, but
+// without bound and abort the host. This plug-in never writes either sequence (the serial, the only
+// free text it stores, is encoded so that it cannot hold one), so a line that could hold one was not
+// written by it. To find one, the file is read the way QSettings reads values, but
 // erring wide: escapes decoded (numeric ones cut to 16 bits, as QSettings does; any other escaped
 // character taken as itself), quotes and line continuations dropped. A file with a match, or too
-// large, is never parsed: every read gives its default and the first write starts it afresh.
+// large, is never parsed whole: only its lines without a match are (within the size limit), and the
+// first write keeps just those.
 bool mayHoldStreamedValue(const QByteArray &text)
 {
     QByteArray seen;
@@ -80,37 +84,112 @@ bool mayHoldStreamedValue(const QByteArray &text)
     return seen.contains("@Variant(") || seen.contains("@DateTime(");
 }
 
-bool isSafeToParse()
+// The file's lines as QSettings reads them: a line ends at a line break that is not escaped (a
+// backslash before one continues the line). Each piece keeps its line break, so the pieces put
+// together give the text back. Without `complete` an unfinished last line is left out.
+QList<QByteArray> iniLines(const QByteArray &text, bool complete)
+{
+    QList<QByteArray> lines;
+    int start = 0;
+    for (int at = 0; at < text.size(); ++at) {
+        const char c = text.at(at);
+        if (c == '\\') {
+            // The escaped character, or an escaped \r\n as a whole, belongs to this line.
+            at += at + 2 < text.size() && text.at(at + 1) == '\r' && text.at(at + 2) == '\n' ? 2 : 1;
+            continue;
+        }
+        if (c == '\n' || c == '\r') {
+            lines << text.mid(start, at + 1 - start);
+            start = at + 1;
+        }
+    }
+    if (complete && start < text.size())
+        lines << text.mid(start);
+    return lines;
+}
+
+// The lines of a file that are safe to parse. A match never spans a line break, so safe lines stay
+// safe together; the whole is checked once more all the same.
+QByteArray safeLines(const QByteArray &text, bool complete)
+{
+    QByteArray kept;
+    for (const QByteArray &line : iniLines(text, complete)) {
+        if (!mayHoldStreamedValue(line))
+            kept += line;
+    }
+    return mayHoldStreamedValue(kept) ? QByteArray() : kept;
+}
+
+enum class FileState { Missing, Safe, Unsafe };
+
+// Whether QSettings may parse the file as it is. For an unsafe file, `safeText` receives the lines
+// that it may parse: every key the user set stays readable when another line is not.
+FileState inspectFile(QByteArray *safeText)
 {
     QFile file(QString::fromLatin1(Settings::kFileName));
     if (!file.exists())
-        return true;
-    if (file.size() > kMaxFileBytes)
-        return false;
+        return FileState::Missing;
     if (!file.open(QIODevice::ReadOnly))
-        return true; // QSettings cannot read it either
+        return FileState::Safe; // QSettings cannot read it either
     const QByteArray text = file.read(kMaxFileBytes + 1);
-    return text.size() <= kMaxFileBytes && !mayHoldStreamedValue(text);
+    const bool whole = text.size() <= kMaxFileBytes;
+    if (whole && !mayHoldStreamedValue(text))
+        return FileState::Safe;
+    *safeText = safeLines(text.left(int(kMaxFileBytes)), whole);
+    return FileState::Unsafe;
 }
 
 QVariant readKey(const char *key, const QVariant &fallback)
 {
     platform::MutexLocker lock(&g_fileMutex);
-    if (!isSafeToParse())
+    QByteArray safeText;
+    if (inspectFile(&safeText) != FileState::Unsafe) {
+        QSettings file(QString::fromLatin1(Settings::kFileName), QSettings::IniFormat);
+        return file.value(QString::fromLatin1(key), fallback);
+    }
+    // Read from a copy of the safe lines: a read leaves the file as the user left it.
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(safeText) != safeText.size())
         return fallback;
-    QSettings file(QString::fromLatin1(Settings::kFileName), QSettings::IniFormat);
+    copy.close();
+    QSettings file(copy.fileName(), QSettings::IniFormat);
     return file.value(QString::fromLatin1(key), fallback);
+}
+
+bool replaceFile(const QByteArray &text)
+{
+    QSaveFile file(QString::fromLatin1(Settings::kFileName));
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
 }
 
 void writeKey(const char *key, const QVariant &value)
 {
     platform::MutexLocker lock(&g_fileMutex);
-    // QSettings reads the file before it writes it back, so a foreign one goes first.
-    if (!isSafeToParse() && !QFile::remove(QString::fromLatin1(Settings::kFileName)))
+    // QSettings reads the file before it writes it back, so the lines it must not parse go first.
+    QByteArray safeText;
+    if (inspectFile(&safeText) == FileState::Unsafe && !replaceFile(safeText))
         return;
     QSettings file(QString::fromLatin1(Settings::kFileName), QSettings::IniFormat);
     file.setValue(QString::fromLatin1(key), value);
     // The destructor syncs the change to disk.
+}
+
+// The serial as stored: '@' and '%' spelled %40 and %25, every other byte as it is. Text typed into
+// the panel can then never put "@Variant(" into the file, which would make those lines unreadable,
+// and an ordinary serial looks the same in the file.
+QByteArray encodeSerial(const QByteArray &serial)
+{
+    QByteArray stored;
+    stored.reserve(serial.size());
+    for (const char c : serial) {
+        if (c == '@')
+            stored += "%40";
+        else if (c == '%')
+            stored += "%25";
+        else
+            stored += c;
+    }
+    return stored;
 }
 
 // A plain pointer outlives every static destructor, so whichever of the library's unload steps
@@ -192,10 +271,10 @@ void Settings::setUseAtt(bool on)
 
 QByteArray Settings::serial() const
 {
-    return readKey(kSerialKey, QByteArray()).toByteArray();
+    return QByteArray::fromPercentEncoding(readKey(kSerialKey, QByteArray()).toByteArray());
 }
 
 void Settings::setSerial(const QByteArray &serial)
 {
-    writeKey(kSerialKey, serial);
+    writeKey(kSerialKey, encodeSerial(serial));
 }

@@ -153,6 +153,25 @@ TEST_F(PanelTest, ReceiverFieldsAndTheirLifetime)
     EXPECT_EQ(reopened.leSerial->text(), QString("typed"));
 }
 
+TEST_F(PanelTest, AnyTypedSerialComesBackAsTypedAndHandSetKeysSurvive)
+{
+    writeIni("[General]\nSampleRateID=0\nUse_LPF=true\nUse_ATT=false\n");
+    const QString typed[] = {QString("@Variant(\\0\\0\\0\\x7f)"), QString("x, @DateTime(1)"),
+                             QString("a;b=\"c\" 100%40"), QString::fromUtf8(" \xce\xa9\xe2\x82\xac RVD01 "),
+                             QString("RVD010a1f00123")};
+    for (const QString &text : typed) {
+        SCOPED_TRACE(text.toStdString());
+        {
+            MainWindow w;
+            PanelForm(w).leSerial->setText(text); // saved when the panel goes
+        }
+        MainWindow again;
+        EXPECT_EQ(PanelForm(again).leSerial->text(), text);
+        EXPECT_EQ(again.currentSampleRate(), 78125) << "the hand-set rate was lost";
+        EXPECT_EQ(Settings::instance()->sampleRateHz(), 78125);
+    }
+}
+
 TEST_F(PanelTest, ConnectedLocksTheConnectionFieldsAndAnnouncesTheSwitches)
 {
     MainWindow w;
