@@ -39,6 +39,7 @@ bool Control::event(QEvent *e)
 
 void Control::open()
 {
+    const quint64 closesBefore = m_closes;
     const Receiver wanted = m_window->currentReceiver();
     m_receiver = m_controller->findReceiver(wanted);
     if (m_receiver.serial.isEmpty())
@@ -47,7 +48,11 @@ void Control::open()
     const HostCallback callback = CallbackHolder::instance()->get();
     if (!m_controller->open(m_receiver, callback))
         return;
-    m_controller->start(kStartMode, m_window->sampleRateCode());
+    if (!m_controller->start(kStartMode, m_window->sampleRateCode())) {
+        // The receiver did not take the start (busy with another client, or gone): it is not ours.
+        m_controller->close();
+        return;
+    }
 
     // Give the receiver time to start streaming before tuning it; host calls are served meanwhile.
     QEventLoop settle;
@@ -57,6 +62,9 @@ void Control::open()
     connect(&timer, &QTimer::timeout, &settle, &QEventLoop::quit);
     timer.start();
     settle.exec();
+    // A stop served during the wait closed everything; it stays closed.
+    if (m_closes != closesBefore)
+        return;
 
     m_controller->setFrequency(0, m_frequency);
     m_controller->setAttenuator(m_attenuator);
@@ -67,6 +75,7 @@ void Control::open()
 
 void Control::close()
 {
+    ++m_closes;
     m_window->setDisconnected();
     m_controller->stopStream();
     m_controller->close();

@@ -51,6 +51,8 @@ private:
     static constexpr int kSettleMs = 50;
 
     std::atomic<bool> m_open{false};
+    // Counts close() calls, so open() can tell that one ran inside its wait.
+    quint64 m_closes = 0;
     bool m_attenuator = false;
     bool m_lpf = true;
     quint32 m_frequency = kInitialFrequencyHz;

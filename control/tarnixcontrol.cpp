@@ -37,11 +37,13 @@ bool TarnixControl::open(const Receiver &receiver, HostCallback callback)
     return m_driver->connectTo(m_receiver);
 }
 
-void TarnixControl::start(quint16 mode, int rateIndex)
+bool TarnixControl::start(quint16 mode, int rateIndex)
 {
-    m_driver->startStream(rateIndex, mode, m_callback);
+    if (!m_driver->startStream(rateIndex, mode, m_callback))
+        return false;
     m_driver->setLpfEnabled(m_lpf);
     m_driver->setAttenuatorWord(attenuatorWord(m_attenuator));
+    return true;
 }
 
 bool TarnixControl::stopStream()

@@ -21,7 +21,8 @@ public:
 
     Receiver findReceiver(const Receiver &wanted);
     bool open(const Receiver &receiver, HostCallback callback);
-    void start(quint16 mode, int rateIndex);
+    // False when the receiver never answered the start command: nothing will arrive.
+    bool start(quint16 mode, int rateIndex);
     bool stopStream();
     void close();
     void setAttenuator(bool on);

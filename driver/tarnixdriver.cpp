@@ -118,7 +118,14 @@ bool TarnixDriver::startStream(int rateIndex, quint16 mode, HostCallback callbac
     if (m_dsp)
         m_dsp->startOutput(mode, callback);
     std::unique_ptr<ControlRequest> done(submit(request));
-    return done->state == ControlRequest::Answered;
+    if (done->state == ControlRequest::Answered)
+        return true;
+    // Unanswered after every resend: the receiver did not start (busy with another client, or
+    // gone). Nothing will arrive, and the next start must ask again rather than take it as running.
+    m_streaming = false;
+    if (m_dsp)
+        m_dsp->stopOutput();
+    return false;
 }
 
 bool TarnixDriver::stopStream()
