@@ -2,7 +2,6 @@
 
 #include "control/tarnixcontrol.h"
 #include "extio/callbackholder.h"
-#include "platform/tsanannotate.h"
 #include "ui/mainwindow.h"
 #include "ui/tarnixdialog.h"
 
@@ -28,15 +27,6 @@ Control::~Control()
     delete m_controller;
 }
 
-bool Control::event(QEvent *e)
-{
-    // Host threads wait for these slots inside Qt; tell ThreadSanitizer about that hand-over.
-    platform::tsanAcquire(this);
-    const bool handled = QObject::event(e);
-    platform::tsanRelease(this);
-    return handled;
-}
-
 void Control::open()
 {
     const quint64 closesBefore = m_closes;
@@ -46,8 +36,10 @@ void Control::open()
         return;
     m_window->setReceiver(m_receiver);
     const HostCallback callback = CallbackHolder::instance()->get();
-    if (!m_controller->open(m_receiver, callback))
+    if (!m_controller->open(m_receiver, CallbackHolder::streamEntry(callback)))
         return;
+    // Connected, so a new stream starts: from here on it calls this callback.
+    CallbackHolder::useForStream(callback);
     if (!m_controller->start(kStartMode, m_window->sampleRateCode())) {
         // The receiver did not take the start (busy with another client, or gone): it is not ours.
         m_controller->close();

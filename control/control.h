@@ -13,7 +13,7 @@ class TarnixDialog;
 struct ReceiverInfo;
 
 // The one object through which host calls and the control panel's requests reach the receiver.
-// Lives in the GUI thread; host threads reach its slots by name through blocking queued invocations.
+// Lives in the GUI thread; host calls reach it as calls queued to that thread.
 class Control : public QObject
 {
     Q_OBJECT
@@ -39,9 +39,6 @@ private slots:
     void setLpf(bool enable);
     void showInfo();
     void search();
-
-protected:
-    bool event(QEvent *e) override;
 
 private:
     static constexpr quint32 kInitialFrequencyHz = 1800000;

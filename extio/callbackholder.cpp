@@ -6,7 +6,18 @@
 
 namespace {
 std::atomic<CallbackHolder *> g_holder{nullptr};
+std::atomic<HostCallback> g_streamCallback{nullptr};
+thread_local bool t_insideCallback = false;
+
+void EXTIO_CALLBACK enterHostCallback(int count, int status, float iqOffset, void *data)
+{
+    if (const HostCallback callback = g_streamCallback.load()) {
+        t_insideCallback = true;
+        callback(count, status, iqOffset, data);
+        t_insideCallback = false;
+    }
 }
+} // namespace
 
 CallbackHolder *CallbackHolder::instance()
 {
@@ -36,4 +47,19 @@ HostCallback CallbackHolder::get()
 {
     platform::MutexLocker lock(&m_mutex);
     return m_callback;
+}
+
+HostCallback CallbackHolder::streamEntry(HostCallback callback)
+{
+    return callback ? &enterHostCallback : nullptr;
+}
+
+void CallbackHolder::useForStream(HostCallback callback)
+{
+    g_streamCallback = callback;
+}
+
+bool CallbackHolder::insideCallback()
+{
+    return t_insideCallback;
 }

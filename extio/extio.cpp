@@ -2,18 +2,21 @@
 
 #include "control/control.h"
 #include "extio/callbackholder.h"
-#include "extio/guiinvoke.h"
+#include "extio/exithook.h"
 #include "extio/guithread.h"
-#include "platform/tsanannotate.h"
 #include "ui/mainwindow.h"
 #include "ui/settings.h"
-
-#include <QMetaObject>
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <shared_mutex>
+
+// Hosts call the exports from any thread, in any order, and also from inside the sample callback,
+// which runs on the plug-in's delivery thread. Stopping a stream waits for that thread to return from
+// the callback, so an export that waited for the GUI thread (or for a lock held across such a wait)
+// could wait for itself. Hence: the exports a callback may use (SetHWLO, GetHWSR, GetHWLO, ShowGUI,
+// HideGUI, SetCallback, GetStatus) never wait, on any thread; StartHW, StopHW, OpenHW and CloseHW
+// wait for the GUI thread, except from inside the callback, where they only ask.
 
 namespace {
 
@@ -26,67 +29,51 @@ constexpr char kModel[] = "TarnixDDC";
 
 std::atomic<qint32> g_loFrequency{kDefaultLoHz};
 
-// Calls that use the GUI thread hold this shared; OpenHW and CloseHW hold it exclusively, so the
-// thread never disappears under a call that is waiting for it.
-std::shared_mutex &lifecycle()
+// OpenHW, CloseHW and the exit hook start and stop the GUI thread, one at a time; each holds it for a
+// bounded time. Nothing a callback calls takes it. Constant-initialised and trivially destructible,
+// so usable in any exit order.
+std::mutex g_lifecycle;
+
+void closeReceiver(bool wait)
 {
-    static std::shared_mutex mutex;
-    return mutex;
+    guithread::onControl([](Control &control) { control.close(); }, wait);
 }
 
-bool controlIsOpen(Control *control)
-{
-    bool open = false;
-    guiinvoke::invokeBlocking(control, "isOpen", Q_RETURN_ARG(bool, open));
-    return open;
-}
-
-// Stops a running receiver and the GUI thread; true once the thread has ended.
+// Stops a running receiver (telling it so) and the GUI thread; true once the thread has ended. A
+// host that closes without stopping would otherwise leave the receiver streaming.
 bool shutDown(unsigned waitMs)
 {
-    Control *control = guithread::control();
-    if (!control)
-        return guithread::stop(waitMs);
-    // A host that closes without stopping would leave the receiver's threads running in a library
-    // it is about to unload.
-    if (controlIsOpen(control))
-        guiinvoke::invokeBlocking(control, "close");
+    closeReceiver(true);
     return guithread::stop(waitMs);
 }
 
 #ifndef _WIN32
-// At unload (dlclose or process exit) nothing of ours may still run: stop the GUI thread if the host
-// did not, then release the process-wide objects. Windows forbids waiting for threads while the
-// loader unloads a DLL, so there CloseHW is the only place that stops it.
+// At unload (dlclose) or process exit nothing of ours may still run. Windows forbids waiting for
+// threads while the loader unloads a DLL, so there CloseHW is the only place that stops it (and the
+// GUI thread keeps the DLL mapped until it has ended).
 constexpr unsigned kUnloadWaitMs = 5000;
 
-void stopAtUnload()
+// The library's destructor functions run first when it is unloaded (and only after every exit
+// handler when the process exits): the hook's entries are its own, not the library's, so they are
+// run and removed here.
+__attribute__((destructor)) void unloading()
 {
+    exithook::runForUnload();
+}
+
+void stopAtUnloadOrExit()
+{
+    exithook::disarm();
+    // A thread of ours cannot wait for itself: a host that exits from inside its callback leaves the
+    // rest to the system.
+    if (CallbackHolder::insideCallback() || guithread::isGuiThread())
+        return;
+    std::lock_guard<std::mutex> lock(g_lifecycle);
     if (shutDown(kUnloadWaitMs)) {
         Settings::destroyInstance();
         CallbackHolder::destroyInstance();
     }
 }
-
-struct UnloadGuard
-{
-    ~UnloadGuard() { stopAtUnload(); }
-} g_unloadGuard;
-
-// A host that exits without CloseHW: exit handlers run in reverse order of registration, and Qt
-// registers the teardown of its own globals as the panel first builds and paints. Stopping the GUI
-// thread must come before those, so the hook is registered again once they exist.
-// Registered against this library (as its static destructors are), so unloading it runs and removes
-// the hook instead of leaving the process a pointer into unmapped code.
-extern "C" int __cxa_atexit(void (*func)(void *), void *arg, void *dso);
-extern "C" void *__dso_handle;
-
-void registerExitHook()
-{
-    __cxa_atexit([](void *) { stopAtUnload(); }, nullptr, &__dso_handle);
-}
-#else
-void registerExitHook() {}
 #endif
 
 } // namespace
@@ -106,47 +93,61 @@ bool EXTIO_CALL InitHW(char *name, char *model, int *type)
 
 bool EXTIO_CALL OpenHW()
 {
-    std::unique_lock<std::shared_mutex> lock(lifecycle());
+    // From inside the callback the thread is up (or being stopped): there is nothing to start.
+    if (CallbackHolder::insideCallback())
+        return guithread::isReady();
+    std::lock_guard<std::mutex> lock(g_lifecycle);
     if (guithread::isReady())
         return true;
     const bool started = guithread::start(g_loFrequency);
+#ifndef _WIN32
     if (started)
-        registerExitHook();
+        exithook::arm(stopAtUnloadOrExit);
+#endif
     return started;
 }
 
 int EXTIO_CALL StartHW(long freq)
 {
-    std::shared_lock<std::shared_mutex> lock(lifecycle());
-    Control *control = guithread::control();
-    if (!control)
-        return -1;
-    // The frequency goes through the GUI thread like every other call, so the controller is never
-    // touched from two threads at once.
-    guiinvoke::invokeBlocking(control, "setFrequency", Q_ARG(quint32, quint32(freq)));
-    guiinvoke::invokeBlocking(control, "open");
+    // The stream this callback belongs to is running; opening again would wait for the callback to
+    // return. Tell how things stand instead.
+    if (CallbackHolder::insideCallback())
+        return guithread::controlIsOpen() ? kBlockPairs : -1;
+    const quint32 hz = quint32(freq);
+    bool open = false;
+    guithread::onControl(
+        [hz, &open](Control &control) {
+            control.setFrequency(hz);
+            control.open();
+            open = control.isOpen();
+        },
+        true);
     // A receiver that did not open delivers nothing; say so instead of leaving the host waiting.
-    return controlIsOpen(control) ? kBlockPairs : -1;
+    return open ? kBlockPairs : -1;
 }
 
 void EXTIO_CALL StopHW()
 {
-    std::shared_lock<std::shared_mutex> lock(lifecycle());
-    guiinvoke::invokeBlocking(guithread::control(), "close");
+    // Stopping waits for the callback to return, so from inside it the stop is queued, not awaited.
+    closeReceiver(!CallbackHolder::insideCallback());
 }
 
 void EXTIO_CALL CloseHW()
 {
-    std::unique_lock<std::shared_mutex> lock(lifecycle());
-    if (guithread::control())
-        shutDown(kCloseWaitMs);
+    if (CallbackHolder::insideCallback()) {
+        closeReceiver(false);
+        guithread::requestStop();
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_lifecycle);
+    shutDown(kCloseWaitMs);
 }
 
 int EXTIO_CALL SetHWLO(long freq)
 {
     g_loFrequency = qint32(freq);
-    std::shared_lock<std::shared_mutex> lock(lifecycle());
-    guiinvoke::invokeBlocking(guithread::control(), "setFrequency", Q_ARG(quint32, quint32(freq)));
+    const quint32 hz = quint32(freq);
+    guithread::onControl([hz](Control &control) { control.setFrequency(hz); }, false);
     return 0;
 }
 
@@ -157,9 +158,8 @@ long EXTIO_CALL GetHWLO()
 
 long EXTIO_CALL GetHWSR()
 {
-    std::shared_lock<std::shared_mutex> lock(lifecycle());
-    if (MainWindow *window = guithread::window())
-        return window->currentSampleRate();
+    if (const int hz = guithread::panelSampleRate())
+        return hz;
     return Settings::instance()->sampleRateHz();
 }
 
@@ -175,22 +175,17 @@ void EXTIO_CALL SetCallback(HostCallback callback)
 
 void EXTIO_CALL ShowGUI()
 {
-    std::shared_lock<std::shared_mutex> lock(lifecycle());
-    MainWindow *window = guithread::window();
-    if (!window)
-        return;
-    guiinvoke::invokeBlocking(window, "show");
-    guiinvoke::invokeBlocking(window, "setActiveWindow");
-    // Showing builds Qt's painting globals; see registerExitHook().
-    static std::atomic<bool> hookedAfterShow{false};
-    if (!hookedAfterShow.exchange(true))
-        registerExitHook();
+    guithread::onWindow(
+        [](MainWindow &window) {
+            window.show();
+            window.setActiveWindow();
+        },
+        false);
 }
 
 void EXTIO_CALL HideGUI()
 {
-    std::shared_lock<std::shared_mutex> lock(lifecycle());
-    guiinvoke::invokeBlocking(guithread::window(), "hide");
+    guithread::onWindow([](MainWindow &window) { window.hide(); }, false);
 }
 
 } // extern "C"

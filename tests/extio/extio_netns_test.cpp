@@ -237,3 +237,126 @@ TEST_F(PluginInNetwork, NoReceiverAnsweringFailsStartHW)
     EXPECT_EQ(field(run.result("blocks"), nullptr), 0);
     EXPECT_LT(run.millis("start:7200000"), 5000);
 }
+
+namespace {
+
+// Everything after the first start command: resends of it, then what followed.
+QList<quint16> codesAfterFirstStart(const QList<Command> &commands)
+{
+    QList<quint16> after;
+    bool started = false;
+    for (const Command &c : commands) {
+        if (started)
+            after << c.code;
+        started = started || c.code == wire::kCmdStartStream;
+    }
+    return after;
+}
+
+} // namespace
+
+TEST_F(PluginInNetwork, ClosingNeverHangsWhileTheCallbackCallsExports)
+{
+    startSim();
+    writeSettings(2, QByteArray());
+    // CloseHW from a second host thread at many moments: during the search, the start, the settling
+    // wait and while streaming, with a callback that asks for the rate on every block and retunes.
+    QStringList calls{"busycallback:312500"};
+    const int delaysMs[] = {0, 100, 250, 300, 340, 380, 420, 460, 520, 600, 750, 1000};
+    for (const int delay : delaysMs)
+        calls << "open" << QStringLiteral("later:%1:close").arg(delay) << "start:7200000"
+              << "join";
+    calls << "blocks";
+    const ProbeRun run = runProbe(m_dir.path(), calls, kProbeTimeoutMs);
+    ASSERT_TRUE(m_sim.stop());
+    ASSERT_FALSE(run.timedOut) << "hung; last lines: "
+                               << run.lines.mid(run.lines.size() - 3).join(" / ").toStdString();
+    ASSERT_FALSE(run.crashed) << run.errors.toStdString();
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+
+    int streamed = 0;
+    for (int k = 0; k < int(std::size(delaysMs)); ++k) {
+        const QString started = run.result("start:7200000", k);
+        EXPECT_TRUE(started == "2048" || started == "-1") << started.toStdString();
+        streamed += started == "2048";
+        EXPECT_LT(run.millis("close", k), 5000);
+    }
+    EXPECT_GT(streamed, 0);
+    const QString blocks = run.result("blocks");
+    EXPECT_GT(field(blocks, "fromcallback"), 0) << blocks.toStdString();
+    EXPECT_EQ(field(blocks, "ratewrong"), 0) << blocks.toStdString();
+    EXPECT_EQ(field(blocks, "bad"), 0) << blocks.toStdString();
+}
+
+TEST_F(PluginInNetwork, AStartTheReceiverNeverAnswersFailsAndSendsNothingMore)
+{
+    // Answers the search and every command but the start, like a receiver busy with another client.
+    startSim({QStringLiteral("--ignore-cmd"), QStringLiteral("0x0001")});
+    writeSettings(2, QByteArray());
+    const ProbeRun run = runProbe(
+        m_dir.path(),
+        {"open", "callback", "start:7200000", "wait:200", "start:7200000", "blocks", "stop", "close"},
+        kProbeTimeoutMs);
+    ASSERT_TRUE(m_sim.stop());
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.result("start:7200000", 0), "-1");
+    // The second StartHW asks the receiver again rather than taking the stream as running.
+    EXPECT_EQ(run.result("start:7200000", 1), "-1");
+    EXPECT_EQ(field(run.result("blocks"), nullptr), 0);
+    const QList<quint16> attempt{kDiscoveryCode, wire::kCmdCalibration, wire::kCmdAttenuator, wire::kCmdLpf,
+                                 wire::kCmdStartStream};
+    EXPECT_EQ(codes(commandsOf(m_sim.log())), attempt + attempt);
+}
+
+TEST_F(PluginInNetwork, AStopFromInsideTheFirstCallbackLeavesTheReceiverClosed)
+{
+    startSim();
+    writeSettings(2, QByteArray());
+    // The first block arrives within StartHW's settling wait, so the stop is served inside it.
+    const ProbeRun run =
+        runProbe(m_dir.path(),
+                 {"open", "stopcallback", "start:7200000", "wait:300", "blocks", "wait:200", "blocks",
+                  "callback", "newstream", "start:7200000", "wait:300", "blocks", "stop", "close"},
+                 kProbeTimeoutMs);
+    ASSERT_TRUE(m_sim.stop());
+    ASSERT_FALSE(run.timedOut);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.result("start:7200000", 0), "-1") << "stopped while starting, yet reported as running";
+    const long delivered = field(run.result("blocks", 0), nullptr);
+    EXPECT_GE(delivered, 1);
+    EXPECT_EQ(field(run.result("blocks", 1), nullptr), delivered) << "blocks after the stop";
+    // After the stop nothing more went out: no tuning, no switches.
+    const QList<Command> commands = commandsOf(m_sim.log());
+    const QList<quint16> first{wire::kCmdLpf, wire::kCmdAttenuator, wire::kCmdStopStream, kDiscoveryCode};
+    EXPECT_EQ(codesAfterFirstStart(commands).mid(0, first.size()), first);
+    // And the next start works as usual.
+    EXPECT_EQ(run.result("start:7200000", 1), "2048");
+    EXPECT_GT(field(run.result("blocks", 2), nullptr), delivered + 5);
+    EXPECT_EQ(field(run.result("blocks", 2), "jumps"), 0);
+}
+
+TEST_F(PluginInNetwork, ExitAndUnloadWhileStreamingStopTheReceiverAndEndCleanly)
+{
+    startSim();
+    writeSettings(2, QByteArray());
+    // No StopHW, no CloseHW: the process ends (or unloads the library) with the stream running.
+    const ProbeRun exited =
+        runProbe(m_dir.path(), {"open", "busycallback:312500", "show", "start:7200000", "wait:400", "blocks"},
+                 kProbeTimeoutMs);
+    const ProbeRun unloaded =
+        runProbe(m_dir.path(), {"open", "callback", "start:7200000", "wait:400", "unload"}, kProbeTimeoutMs);
+    ASSERT_TRUE(m_sim.stop());
+    for (const ProbeRun *run : {&exited, &unloaded}) {
+        EXPECT_FALSE(run->timedOut);
+        EXPECT_FALSE(run->crashed) << run->errors.toStdString();
+        EXPECT_EQ(run->exitCode, 0) << run->errors.toStdString();
+        EXPECT_EQ(run->result("start:7200000"), "2048");
+    }
+    EXPECT_GT(field(exited.result("blocks"), nullptr), 5);
+    EXPECT_EQ(unloaded.result("unload"), "0");
+    // Each stream was stopped on the way out, so the receiver does not stream into the void.
+    const QList<quint16> sent = codes(commandsOf(m_sim.log()));
+    EXPECT_EQ(sent.count(wire::kCmdStartStream), 2);
+    EXPECT_EQ(sent.count(wire::kCmdStopStream), 2);
+    EXPECT_EQ(sent.last(), wire::kCmdStopStream);
+}

@@ -8,12 +8,27 @@ struct Weighted
     int weight;
 };
 
-// Start and stop and the lifecycle calls are weighted up: they are where orders go wrong.
+// Start and stop and the lifecycle calls are weighted up: they are where orders go wrong. Two of the
+// callbacks call exports themselves (the rate and the LO; StopHW on the first block).
 constexpr Weighted kCalls[] = {
-    {"init", 3},           {"initnull", 1}, {"open", 4},     {"start:7200000", 5},
-    {"start:14100000", 2}, {"stop", 5},     {"close", 3},    {"lo", 1},
-    {"setlo:7100000", 2},  {"setlo:-5", 1}, {"sr", 1},       {"status", 1},
-    {"show", 2},           {"hide", 2},     {"callback", 3}, {"nullcallback", 1},
+    {"init", 3},
+    {"initnull", 1},
+    {"open", 4},
+    {"start:7200000", 5},
+    {"start:14100000", 2},
+    {"stop", 5},
+    {"close", 3},
+    {"lo", 1},
+    {"setlo:7100000", 2},
+    {"setlo:-5", 1},
+    {"sr", 1},
+    {"status", 1},
+    {"show", 2},
+    {"hide", 2},
+    {"callback", 3},
+    {"nullcallback", 1},
+    {"stopcallback", 1},
+    {"busycallback:312500", 2},
 };
 constexpr int kMaxWaitMs = 120;
 
