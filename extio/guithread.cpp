@@ -124,20 +124,38 @@ std::condition_variable g_started;
 bool g_startDone = false;
 qint32 g_startFrequency = 0;
 
-// QApplication keeps references to these for its whole life.
+// QApplication keeps references to these for its whole life. Plain arrays, so nothing is torn down
+// under an application that outlives the library's static objects.
 int g_argc = 0;
 char g_arg0[] = "";
-char *g_argv[] = {g_arg0, nullptr};
-
-void useOffscreenWithoutDisplay()
-{
+char *g_argv[4] = {};
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    // Without a display the default platform plugin aborts the whole host process; a panel nobody
-    // can see is the better outcome.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+char g_platformFlag[] = "-platform";
+char g_platforms[256] = {};
 #endif
+
+void chooseArguments()
+{
+    g_argc = 0;
+    g_argv[g_argc++] = g_arg0;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Qt aborts the host when its platform cannot start: no display, or one that cannot be opened.
+    // Given a list, Qt tries each in turn, so offscreen goes last: a panel nobody can see is the
+    // better outcome. Passed as arguments, since setting the environment would race the host's own
+    // reads of it.
+    QByteArray platforms = qgetenv("QT_QPA_PLATFORM");
+    if (platforms.isEmpty()) {
+        if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            platforms = qgetenv("XDG_SESSION_TYPE") == "wayland" ? "wayland;xcb" : "xcb";
+    }
+    platforms += platforms.isEmpty() ? "offscreen" : ";offscreen";
+    if (platforms.size() < int(sizeof g_platforms)) {
+        qstrcpy(g_platforms, platforms.constData());
+        g_argv[g_argc++] = g_platformFlag;
+        g_argv[g_argc++] = g_platforms;
+    }
+#endif
+    g_argv[g_argc] = nullptr;
 }
 
 void publish(QApplication *app, MainWindow *window, Control *control, Courier *courier)
@@ -174,7 +192,7 @@ void signalStarted()
 void body(void *)
 {
     t_guiThread = true;
-    useOffscreenWithoutDisplay();
+    chooseArguments();
     auto *app = new QApplication(g_argc, g_argv);
     app->setQuitOnLastWindowClosed(false);
     CallbackHolder::instance();

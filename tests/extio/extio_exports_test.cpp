@@ -107,3 +107,18 @@ TEST(Exports, ProcessExitsCleanlyWhenTheHostNeverCloses)
     expectCleanExit(unload);
     EXPECT_EQ(unload.result("unload"), "0");
 }
+
+TEST(Exports, ADisplayThatCannotBeOpenedFallsBackInsteadOfAborting)
+{
+    // No X server listens on display 4093 (nor on any display in the test's network namespace).
+    for (const QString &display : {QStringLiteral("DISPLAY=:4093"), QStringLiteral("DISPLAY")}) {
+        SCOPED_TRACE(display.toStdString());
+        QTemporaryDir dir;
+        const ProbeRun run =
+            runProbe(dir.path(), {"open", "show", "sr", "hide", "close"}, 60000, {},
+                     {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("WAYLAND_DISPLAY"), display});
+        expectCleanExit(run);
+        EXPECT_EQ(run.result("open"), "1");
+        EXPECT_EQ(run.result("sr"), "312500");
+    }
+}

@@ -28,13 +28,20 @@ int ProbeRun::millis(const QString &call, int nth) const
 }
 
 ProbeRun runProbe(const QString &workingDir, const QStringList &calls, int timeoutMs,
-                  const QStringList &prefix)
+                  const QStringList &prefix, const QStringList &environment)
 {
     ProbeRun run;
     QProcess p;
     p.setWorkingDirectory(workingDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString &change : environment) {
+        const int eq = change.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            env.remove(change);
+        else
+            env.insert(change.left(eq), change.mid(eq + 1));
+    }
     p.setProcessEnvironment(env);
     QStringList args = prefix;
     args << QStringLiteral(TARNIX_PROBE) << QStringLiteral(TARNIX_PLUGIN) << calls;

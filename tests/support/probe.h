@@ -19,5 +19,6 @@ struct ProbeRun
     int millis(const QString &call, int nth = 0) const;
 };
 
+// `environment` changes the probe's environment: "NAME=VALUE" sets, a bare "NAME" removes.
 ProbeRun runProbe(const QString &workingDir, const QStringList &calls, int timeoutMs = 60000,
-                  const QStringList &prefix = {});
+                  const QStringList &prefix = {}, const QStringList &environment = {});
