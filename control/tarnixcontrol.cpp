@@ -7,8 +7,15 @@
 
 TarnixControl::TarnixControl(QObject *parent) : QObject(parent)
 {
-    m_searcher = TarnixSearcher::instance();
+    m_searcher = TarnixSearcher::acquire();
     m_output = new TarnixDsp(nullptr);
+    m_driver = new TarnixDriver(m_output, nullptr);
+}
+
+TarnixControl::TarnixControl(DspAbstract &output, QObject *parent)
+    : QObject(parent), m_output(&output), m_ownsOutput(false)
+{
+    m_searcher = TarnixSearcher::acquire();
     m_driver = new TarnixDriver(m_output, nullptr);
 }
 
@@ -21,8 +28,9 @@ TarnixControl::~TarnixControl()
     // order the objects were made in: deleting the output first would leave the driver's stream
     // receiver pushing into freed memory if it were still running.
     delete m_driver;
-    delete m_output;
-    delete m_searcher; // the next instance() call builds a fresh one
+    if (m_ownsOutput)
+        delete m_output;
+    TarnixSearcher::release(m_searcher); // the last owner's release makes instance() build afresh
 }
 
 Receiver TarnixControl::findReceiver(const Receiver &wanted)
@@ -86,6 +94,12 @@ ReceiverInfo TarnixControl::info(bool *ok)
         record.serial = m_receiver.serial;
     }
     return record;
+}
+
+bool TarnixControl::readCalibration(CalibrationData *out)
+{
+    bool crcOk = false;
+    return m_driver->readCalibration(out, &crcOk) && crcOk;
 }
 
 QList<Receiver> TarnixControl::search(quint16 port)

@@ -4,12 +4,12 @@
 #include "platform/mutexlocker.h"
 
 #include <QMetaType>
-#include <QMutex>
 
 namespace {
 
 QMutex g_instanceLock;
 TarnixSearcher *g_instance = nullptr;
+int g_owners = 0; // acquire() calls not yet released
 
 } // namespace
 
@@ -19,6 +19,26 @@ TarnixSearcher *TarnixSearcher::instance()
     if (!g_instance)
         g_instance = new TarnixSearcher;
     return g_instance;
+}
+
+TarnixSearcher *TarnixSearcher::acquire()
+{
+    platform::MutexLocker lock(&g_instanceLock);
+    if (!g_instance)
+        g_instance = new TarnixSearcher;
+    ++g_owners;
+    return g_instance;
+}
+
+void TarnixSearcher::release(TarnixSearcher *searcher)
+{
+    {
+        platform::MutexLocker lock(&g_instanceLock);
+        if (searcher != g_instance || --g_owners > 0)
+            return;
+        g_owners = 0;
+    }
+    delete searcher;
 }
 
 TarnixSearcher::TarnixSearcher() : QObject(nullptr), m_searcher(new Searcher)
@@ -38,11 +58,13 @@ TarnixSearcher::~TarnixSearcher()
 
 QList<Receiver> TarnixSearcher::search(quint16 port)
 {
+    platform::MutexLocker lock(&m_searchLock);
     return m_searcher->search(port);
 }
 
 Receiver TarnixSearcher::findReceiver(const QString &serial, quint16 port)
 {
+    platform::MutexLocker lock(&m_searchLock);
     return m_searcher->findReceiver(serial, port);
 }
 

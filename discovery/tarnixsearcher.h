@@ -3,6 +3,7 @@
 #include "discovery/receiver.h"
 
 #include <QList>
+#include <QMutex>
 #include <QObject>
 
 class QHostAddress;
@@ -15,6 +16,10 @@ class TarnixSearcher : public QObject
     Q_OBJECT
 public:
     static TarnixSearcher *instance();
+    // For owners that may coexist (several connection controllers in one process): each acquire()
+    // is matched by one release(), and the last release deletes the instance.
+    static TarnixSearcher *acquire();
+    static void release(TarnixSearcher *searcher);
     ~TarnixSearcher() override;
 
     QList<Receiver> search(quint16 port);
@@ -27,4 +32,6 @@ private:
     TarnixSearcher();
 
     Searcher *m_searcher;
+    // One search at a time: owners on different threads share the one Searcher.
+    QMutex m_searchLock;
 };

@@ -117,6 +117,8 @@ void StreamSequencer::resynchronise(uchar *datagram, quint16 sequence)
     // acknowledged without being forwarded and the receiver's queue drains towards s + 8.
     const quint16 expected = quint16(sequence + kHistorySlots);
     setExpected(expected);
+    if (m_dsp)
+        m_dsp->streamGap();
     wire::writeU16(datagram + wire::kStreamClearedOffset, 0);
     for (int i = 0; i < kHistorySlots; ++i) {
         uchar *slot = m_history[size_t(i)].data();

@@ -1,0 +1,120 @@
+// The module's entry points: find and make under the driver key "tarnixddc".
+#include "discovery/searcher.h"
+#include "soapy/tarnixsoapydevice.h"
+
+#include <SoapySDR/Logger.hpp>
+#include <SoapySDR/Registry.hpp>
+
+#include <QHostAddress>
+#include <QUdpSocket>
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+
+namespace {
+
+// Qt keeps data for every client thread that calls into it and frees it when that thread ends. If
+// unloading this module unloaded Qt as well, that clean-up would run in unmapped code, so Qt stays
+// loaded for the life of the process.
+void keepLoaded(const void *symbol)
+{
+    Dl_info info{};
+    if (dladdr(symbol, &info) && info.dli_fname)
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+const bool g_qtKept = [] {
+    keepLoaded(reinterpret_cast<const void *>(&qVersion));
+    keepLoaded(reinterpret_cast<const void *>(&QUdpSocket::staticMetaObject));
+    return true;
+}();
+
+quint16 portArgument(const SoapySDR::Kwargs &args)
+{
+    const auto it = args.find("port");
+    if (it == args.end())
+        return Searcher::kDefaultPort;
+    bool ok = false;
+    const uint port = QString::fromStdString(it->second).toUInt(&ok);
+    if (!ok || port == 0 || port > 0xFFFF)
+        throw std::invalid_argument("tarnixddc: port=" + it->second + " is not a UDP port");
+    return quint16(port);
+}
+
+// Every receiver that answers, once each: the broadcast search, or with addr= that receiver alone;
+// with serial= only the receiver that carries it.
+QList<Receiver> discover(const SoapySDR::Kwargs &args)
+{
+    const quint16 port = portArgument(args);
+    Searcher searcher; // one per call: clients may search from several threads at once
+    const auto addr = args.find("addr");
+    if (addr != args.end()) {
+        const QHostAddress target(QString::fromStdString(addr->second));
+        if (target.protocol() != QAbstractSocket::IPv4Protocol)
+            throw std::invalid_argument("tarnixddc: addr=" + addr->second + " is not an IPv4 address");
+        searcher.setBroadcastTarget(target);
+    }
+    const auto serial = args.find("serial");
+    QList<Receiver> found;
+    for (const Receiver &r : searcher.search(port)) {
+        if (serial != args.end() && r.serial.toStdString() != serial->second)
+            continue;
+        const bool seen = std::any_of(found.begin(), found.end(), [&r](const Receiver &f) {
+            return f.serial == r.serial && f.address == r.address && f.port == r.port;
+        });
+        if (!seen)
+            found.append(r);
+    }
+    return found;
+}
+
+SoapySDR::KwargsList findTarnix(const SoapySDR::Kwargs &args)
+{
+    SoapySDR::KwargsList results;
+    QList<Receiver> found;
+    try {
+        found = discover(args);
+    } catch (const std::exception &e) {
+        SoapySDR::logf(SOAPY_SDR_ERROR, "%s", e.what());
+        return results;
+    }
+    for (const Receiver &r : found) {
+        const std::string addr = r.address.toString().toStdString();
+        const std::string port = std::to_string(r.port);
+        SoapySDR::Kwargs k;
+        k["driver"] = "tarnixddc";
+        k["serial"] = r.serial.toStdString();
+        k["addr"] = addr;
+        k["port"] = port;
+        k["label"] = "TarnixDDC " + k["serial"] + " at " + addr + ":" + port;
+        results.push_back(k);
+    }
+    return results;
+}
+
+SoapySDR::Device *makeTarnix(const SoapySDR::Kwargs &args)
+{
+    const QList<Receiver> found = discover(args);
+    if (found.isEmpty()) {
+        std::string what = "tarnixddc: no receiver answered";
+        for (const char *key : {"serial", "addr", "port"}) {
+            const auto it = args.find(key);
+            if (it != args.end())
+                what += std::string(" ") + key + "=" + it->second;
+        }
+        throw std::runtime_error(what);
+    }
+    return new TarnixSoapyDevice(found.first());
+}
+
+const SoapySDR::Registry g_registration("tarnixddc", &findTarnix, &makeTarnix, SOAPY_SDR_ABI_VERSION);
+
+// A client that unloads the module (or exits) with a device still open would leave its threads
+// running in unmapped code: stop them first.
+struct StopLeftovers
+{
+    ~StopLeftovers() { TarnixSoapyDevice::shutdownAll(); }
+} g_stopLeftovers;
+
+} // namespace

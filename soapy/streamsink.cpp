@@ -1,0 +1,93 @@
+#include "soapy/streamsink.h"
+
+#include <algorithm>
+
+StreamSink::StreamSink(QObject *parent) : DspAbstract(parent) {}
+
+void StreamSink::startOutput(quint16 mode, HostCallback callback)
+{
+    Q_UNUSED(mode);
+    Q_UNUSED(callback);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fifo.clear();
+    m_written = 0;
+    m_read = 0;
+    m_losses.clear();
+}
+
+bool StreamSink::stopOutput()
+{
+    return true;
+}
+
+bool StreamSink::pushSamples(const IqPair *pairs, void *work, int count, quint8 aux)
+{
+    Q_UNUSED(work);
+    Q_UNUSED(aux);
+    if (count <= 0)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // The FIFO would overwrite unread pairs; drop the newest instead, so what the client reads
+        // is whole up to the loss. It holds at most capacity - 1 pairs.
+        if (m_fifo.available() + unsigned(count) >= unsigned(m_fifo.capacity())) {
+            ++m_overruns;
+            markLossLocked();
+            return false;
+        }
+        m_fifo.push(pairs, count);
+        m_written += quint64(count);
+    }
+    m_arrived.notify_one();
+    return false;
+}
+
+void StreamSink::streamGap()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_streamGaps;
+        markLossLocked();
+    }
+    m_arrived.notify_one();
+}
+
+void StreamSink::markLossLocked()
+{
+    // Several losses with nothing in between are one loss to the reader.
+    if (m_losses.empty() || m_losses.back() != m_written)
+        m_losses.push_back(m_written);
+}
+
+StreamSink::Read StreamSink::read(IqPair *out, size_t maxPairs, std::chrono::microseconds timeout,
+                                  size_t *got)
+{
+    *got = 0;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const auto lossHere = [this] { return !m_losses.empty() && m_losses.front() == m_read; };
+    if (!m_arrived.wait_for(lock, timeout, [&] { return lossHere() || m_fifo.available() > 0; }))
+        return Read::Timeout;
+    if (lossHere()) {
+        m_losses.pop_front();
+        return Read::Loss;
+    }
+    quint64 n = std::min<quint64>(m_fifo.available(), maxPairs);
+    if (!m_losses.empty())
+        n = std::min(n, m_losses.front() - m_read);
+    m_fifo.pop(out, unsigned(n));
+    m_read += n;
+    *got = size_t(n);
+    return Read::Data;
+}
+
+quint64 StreamSink::overruns() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_overruns;
+}
+
+quint64 StreamSink::streamGaps() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_streamGaps;
+}

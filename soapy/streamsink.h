@@ -1,0 +1,54 @@
+#pragma once
+
+#include "stream/dspabstract.h"
+#include "stream/samplefifo.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+// The sample output of a SoapySDR device: the stream receiver pushes into a FIFO that the client's
+// readStream drains with its own timeout. Where pairs were lost (a gap the stream gave up on, or a
+// push that found the FIFO full) the reader is told once, before the pairs that follow the loss.
+// No thread of its own: the client's reading thread is the delivery thread.
+class StreamSink : public DspAbstract
+{
+public:
+    // About 0.84 s at 312500 samples/s: room for a client that is slow for a moment.
+    static constexpr int kCapacityPairs = 1 << 18;
+
+    enum class Read {
+        Data,    // `*got` pairs were copied out
+        Loss,    // pairs were lost right here; reported once
+        Timeout, // nothing came in time
+    };
+
+    explicit StreamSink(QObject *parent = nullptr);
+
+    // Empties the FIFO and forgets earlier losses: a new stream begins. The callback is not used.
+    void startOutput(quint16 mode, HostCallback callback) override;
+    bool stopOutput() override;
+    bool pushSamples(const IqPair *pairs, void *work, int count, quint8 aux) override;
+    void streamGap() override;
+
+    // Waits up to `timeout` for pairs or a loss, then copies at most `maxPairs` (never across a loss).
+    Read read(IqPair *out, size_t maxPairs, std::chrono::microseconds timeout, size_t *got);
+
+    // Pushes that found the FIFO full, and gaps the stream gave up on, since construction.
+    quint64 overruns() const;
+    quint64 streamGaps() const;
+
+private:
+    void markLossLocked();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    SampleFifo m_fifo{kCapacityPairs};
+    quint64 m_written = 0; // pairs pushed since the stream began
+    quint64 m_read = 0;    // pairs read since the stream began
+    // Positions (in pairs written) where pairs were lost, oldest first; each is reported once.
+    std::deque<quint64> m_losses;
+    quint64 m_overruns = 0;
+    quint64 m_streamGaps = 0;
+};

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "discovery/receiver.h"
+#include "driver/calibration.h"
+#include "driver/receiverinfo.h"
+#include "soapy/streamsink.h"
+
+#include <SoapySDR/Device.hpp>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TarnixControl;
+
+// One receiver as a SoapySDR device: one RX channel over the same connection controller, driver
+// and stream receiver as the plug-in. Control calls may come from any client thread; they take
+// turns on one lock, since the controller expects one caller at a time. readStream takes only the
+// sample sink's lock, so it never waits behind a control call.
+class TarnixSoapyDevice : public SoapySDR::Device
+{
+public:
+    static constexpr int kDefaultRateIndex = 3;
+    static constexpr double kMaxFrequencyHz = 800e6;
+    static constexpr double kDefaultFrequencyHz = 7.2e6;
+    static constexpr double kAttenuationDb = 20.0;
+    static constexpr size_t kStreamMtuPairs = 16384;
+
+    // Connects and reads the device information and the calibration; throws std::runtime_error
+    // when the connection cannot be opened.
+    explicit TarnixSoapyDevice(const Receiver &receiver);
+    ~TarnixSoapyDevice() override;
+
+    // Stops the stream and closes the connection, leaving no thread running. Idempotent; called at
+    // unmake and, for devices a client never closed, when the module goes away.
+    void shutdown();
+    // shutdown() for every device that is still open.
+    static void shutdownAll();
+
+    // Identification
+    std::string getDriverKey() const override;
+    std::string getHardwareKey() const override;
+    SoapySDR::Kwargs getHardwareInfo() const override;
+
+    // Channels
+    size_t getNumChannels(const int direction) const override;
+    bool getFullDuplex(const int direction, const size_t channel) const override;
+
+    // Streams
+    std::vector<std::string> getStreamFormats(const int direction, const size_t channel) const override;
+    std::string getNativeStreamFormat(const int direction, const size_t channel,
+                                      double &fullScale) const override;
+    SoapySDR::Stream *setupStream(const int direction, const std::string &format,
+                                  const std::vector<size_t> &channels, const SoapySDR::Kwargs &args) override;
+    void closeStream(SoapySDR::Stream *stream) override;
+    size_t getStreamMTU(SoapySDR::Stream *stream) const override;
+    int activateStream(SoapySDR::Stream *stream, const int flags, const long long timeNs,
+                       const size_t numElems) override;
+    int deactivateStream(SoapySDR::Stream *stream, const int flags, const long long timeNs) override;
+    int readStream(SoapySDR::Stream *stream, void *const *buffs, const size_t numElems, int &flags,
+                   long long &timeNs, const long timeoutUs) override;
+
+    // Gain: the attenuator
+    std::vector<std::string> listGains(const int direction, const size_t channel) const override;
+    void setGain(const int direction, const size_t channel, const std::string &name,
+                 const double value) override;
+    double getGain(const int direction, const size_t channel, const std::string &name) const override;
+    SoapySDR::Range getGainRange(const int direction, const size_t channel,
+                                 const std::string &name) const override;
+
+    // Frequency
+    void setFrequency(const int direction, const size_t channel, const double frequency,
+                      const SoapySDR::Kwargs &args) override;
+    void setFrequency(const int direction, const size_t channel, const std::string &name,
+                      const double frequency, const SoapySDR::Kwargs &args) override;
+    double getFrequency(const int direction, const size_t channel) const override;
+    double getFrequency(const int direction, const size_t channel, const std::string &name) const override;
+    std::vector<std::string> listFrequencies(const int direction, const size_t channel) const override;
+    SoapySDR::RangeList getFrequencyRange(const int direction, const size_t channel) const override;
+    SoapySDR::RangeList getFrequencyRange(const int direction, const size_t channel,
+                                          const std::string &name) const override;
+
+    // Sample rate and bandwidth
+    void setSampleRate(const int direction, const size_t channel, const double rate) override;
+    double getSampleRate(const int direction, const size_t channel) const override;
+    std::vector<double> listSampleRates(const int direction, const size_t channel) const override;
+    SoapySDR::RangeList getSampleRateRange(const int direction, const size_t channel) const override;
+    double getBandwidth(const int direction, const size_t channel) const override;
+    std::vector<double> listBandwidths(const int direction, const size_t channel) const override;
+
+    // Sensors: the reference-clock and PLL flags of the device information
+    std::vector<std::string> listSensors() const override;
+    SoapySDR::ArgInfo getSensorInfo(const std::string &key) const override;
+    std::string readSensor(const std::string &key) const override;
+
+    // Settings: the low-pass filter
+    SoapySDR::ArgInfoList getSettingInfo() const override;
+    void writeSetting(const std::string &key, const std::string &value) override;
+    std::string readSetting(const std::string &key) const override;
+
+private:
+    struct RxStream
+    {
+        enum class Format { CS32, CF32, CS16 } format;
+        std::vector<IqPair> scratch; // conversion buffer for the formats that are not native
+    };
+
+    RxStream *checkedStream(SoapySDR::Stream *stream) const;
+    // Starts the receiver at the current rate and sends tuning, attenuator and filter again.
+    bool startLocked();
+    // Stops the receiver and reconnects, so the next start takes the stream up from its beginning.
+    void stopLocked();
+    ReceiverInfo freshInfo() const;
+    // The controller; throws once the device was shut down. Call with m_lock held.
+    TarnixControl &control() const;
+
+    const Receiver m_receiver;
+    // Declared before the controller, which pushes into it until the controller is gone.
+    StreamSink m_sink;
+
+    mutable std::mutex m_lock; // every member below, and every call into the controller
+    std::unique_ptr<TarnixControl> m_control;
+    bool m_connected = false;
+    bool m_active = false;
+    std::unique_ptr<RxStream> m_stream;
+    // The same stream, for readStream's check of its handle without the lock.
+    std::atomic<RxStream *> m_streamHandle{nullptr};
+    int m_rateIndex = kDefaultRateIndex;
+    double m_frequencyHz = kDefaultFrequencyHz;
+    bool m_attenuator = false;
+    bool m_lpf = true;
+    ReceiverInfo m_info;
+    bool m_infoOk = false;
+    CalibrationData m_calibration;
+    bool m_calibrationOk = false;
+};
