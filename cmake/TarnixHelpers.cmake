@@ -37,14 +37,14 @@ function(tarnix_add_test name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
 
-# tarnix_add_netns_test(<name> COMMAND <exe> [args...] [RECEIVERS n] [WITH_SIM] [TIMEOUT s]
-#                       [LABELS ...] [ENVIRONMENT ...])
+# tarnix_add_netns_test(<name> COMMAND <exe> [args...] [RECEIVERS n] [WITH_SIM] [SIM_ARGS "..."]
+#                       [TIMEOUT s] [LABELS ...] [ENVIRONMENT ...])
 # Runs the command in the host namespace of scripts/netns-run, beside simulated receivers on a
 # private network (skipped, 77, without root). WITH_SIM has the rig start the simulator; otherwise
 # the test starts its own (TARNIX_SIM in its environment). Never discovered directly: such tests
 # broadcast, which only the namespaces may see.
 function(tarnix_add_netns_test name)
-    cmake_parse_arguments(T "WITH_SIM" "RECEIVERS;TIMEOUT" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(T "WITH_SIM" "RECEIVERS;TIMEOUT;SIM_ARGS" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
     if(NOT T_RECEIVERS)
         set(T_RECEIVERS 2)
     endif()
@@ -53,6 +53,9 @@ function(tarnix_add_netns_test name)
     endif()
     if(T_WITH_SIM)
         set(sim_mode --sim $<TARGET_FILE:tarnix-sim>)
+        if(T_SIM_ARGS)
+            list(APPEND sim_mode --sim-args "${T_SIM_ARGS}")
+        endif()
     else()
         set(sim_mode --no-sim)
     endif()

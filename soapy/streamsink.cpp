@@ -9,15 +9,23 @@ void StreamSink::startOutput(quint16 mode, HostCallback callback)
     Q_UNUSED(mode);
     Q_UNUSED(callback);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_fifo.clear();
-    m_written = 0;
-    m_read = 0;
-    m_losses.clear();
+    beginLocked(true);
 }
 
 bool StreamSink::stopOutput()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    beginLocked(false);
     return true;
+}
+
+void StreamSink::beginLocked(bool accepting)
+{
+    m_accepting = accepting;
+    m_fifo.clear();
+    m_written = 0;
+    m_read = 0;
+    m_losses.clear();
 }
 
 bool StreamSink::pushSamples(const IqPair *pairs, void *work, int count, quint8 aux)
@@ -28,6 +36,8 @@ bool StreamSink::pushSamples(const IqPair *pairs, void *work, int count, quint8 
         return false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_accepting)
+            return false;
         // The FIFO would overwrite unread pairs; drop the newest instead, so what the client reads
         // is whole up to the loss. It holds at most capacity - 1 pairs.
         if (m_fifo.available() + unsigned(count) >= unsigned(m_fifo.capacity())) {
@@ -46,6 +56,8 @@ void StreamSink::streamGap()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_accepting)
+            return;
         ++m_streamGaps;
         markLossLocked();
     }

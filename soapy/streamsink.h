@@ -28,6 +28,7 @@ public:
 
     // Empties the FIFO and forgets earlier losses: a new stream begins. The callback is not used.
     void startOutput(quint16 mode, HostCallback callback) override;
+    // Empties the FIFO too; pairs pushed until the next start are dropped.
     bool stopOutput() override;
     bool pushSamples(const IqPair *pairs, void *work, int count, quint8 aux) override;
     void streamGap() override;
@@ -41,12 +42,14 @@ public:
 
 private:
     void markLossLocked();
+    void beginLocked(bool accepting);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     SampleFifo m_fifo{kCapacityPairs};
-    quint64 m_written = 0; // pairs pushed since the stream began
-    quint64 m_read = 0;    // pairs read since the stream began
+    bool m_accepting = false; // between startOutput and stopOutput
+    quint64 m_written = 0;    // pairs pushed since the stream began
+    quint64 m_read = 0;       // pairs read since the stream began
     // Positions (in pairs written) where pairs were lost, oldest first; each is reported once.
     std::deque<quint64> m_losses;
     quint64 m_overruns = 0;
