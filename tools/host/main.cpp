@@ -24,6 +24,12 @@ namespace {
 QString defaultLibrary(const QString &self)
 {
     const QString built = QString::fromUtf8(TARNIX_DEFAULT_EXTIO);
+#ifdef TARNIX_INSTALLED_EXTIO
+    // Installed from the package, the plug-in the host was built beside is gone.
+    const QString installed = QFileInfo(self).absoluteDir().filePath(QStringLiteral(TARNIX_INSTALLED_EXTIO));
+    if (!QFileInfo::exists(built) && QFileInfo::exists(installed))
+        return QFileInfo(installed).canonicalFilePath();
+#endif
     if (!built.isEmpty())
         return built;
 #ifdef _WIN32
