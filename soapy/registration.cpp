@@ -43,22 +43,35 @@ quint16 portArgument(const SoapySDR::Kwargs &args)
 }
 
 // Every receiver that answers, once each: the broadcast search, or with addr= that receiver alone;
-// with serial= only the receiver that carries it.
-QList<Receiver> discover(const SoapySDR::Kwargs &args)
+// with serial= only the receiver that carries it. `*searched` is false when a stream of this process
+// uses the port: the search socket would take the stream's datagrams for as long as it waits for
+// answers, so the receivers streaming are the answer instead.
+QList<Receiver> discover(const SoapySDR::Kwargs &args, bool *searched)
 {
     const quint16 port = portArgument(args);
-    Searcher searcher; // one per call: clients may search from several threads at once
     const auto addr = args.find("addr");
+    QHostAddress target(QHostAddress::Broadcast);
     if (addr != args.end()) {
-        const QHostAddress target(QString::fromStdString(addr->second));
+        target = QHostAddress(QString::fromStdString(addr->second));
         if (target.protocol() != QAbstractSocket::IPv4Protocol)
             throw std::invalid_argument("tarnixddc: addr=" + addr->second + " is not an IPv4 address");
+    }
+    QList<Receiver> answers = TarnixSoapyDevice::streamingOn(port);
+    *searched = answers.isEmpty();
+    if (*searched) {
+        Searcher searcher; // one per call: clients may search from several threads at once
         searcher.setBroadcastTarget(target);
+        answers = searcher.search(port);
+    } else {
+        SoapySDR::logf(SOAPY_SDR_INFO, "tarnixddc: no search on port %u while this program streams from it",
+                       port);
     }
     const auto serial = args.find("serial");
     QList<Receiver> found;
-    for (const Receiver &r : searcher.search(port)) {
+    for (const Receiver &r : answers) {
         if (serial != args.end() && r.serial.toStdString() != serial->second)
+            continue;
+        if (!*searched && addr != args.end() && r.address != target)
             continue;
         const bool seen = std::any_of(found.begin(), found.end(), [&r](const Receiver &f) {
             return f.serial == r.serial && f.address == r.address && f.port == r.port;
@@ -73,8 +86,9 @@ SoapySDR::KwargsList findTarnix(const SoapySDR::Kwargs &args)
 {
     SoapySDR::KwargsList results;
     QList<Receiver> found;
+    bool searched = false;
     try {
-        found = discover(args);
+        found = discover(args, &searched);
     } catch (const std::exception &e) {
         SoapySDR::logf(SOAPY_SDR_ERROR, "%s", e.what());
         return results;
@@ -95,7 +109,11 @@ SoapySDR::KwargsList findTarnix(const SoapySDR::Kwargs &args)
 
 SoapySDR::Device *makeTarnix(const SoapySDR::Kwargs &args)
 {
-    const QList<Receiver> found = discover(args);
+    bool searched = false;
+    const QList<Receiver> found = discover(args, &searched);
+    if (!searched)
+        throw std::runtime_error("tarnixddc: a stream of this program uses port " +
+                                 std::to_string(portArgument(args)) + "; close it first");
     if (found.isEmpty()) {
         std::string what = "tarnixddc: no receiver answered";
         for (const char *key : {"serial", "addr", "port"}) {

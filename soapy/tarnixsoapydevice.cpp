@@ -106,6 +106,17 @@ TarnixSoapyDevice::~TarnixSoapyDevice()
     shutdown();
 }
 
+QList<Receiver> TarnixSoapyDevice::streamingOn(quint16 port)
+{
+    std::lock_guard<std::mutex> open(g_openLock);
+    QList<Receiver> streaming;
+    for (const TarnixSoapyDevice *device : g_open) {
+        if (device->m_active && device->m_receiver.port == port)
+            streaming.append(device->m_receiver);
+    }
+    return streaming;
+}
+
 void TarnixSoapyDevice::shutdownAll()
 {
     std::lock_guard<std::mutex> open(g_openLock);
@@ -256,10 +267,7 @@ int TarnixSoapyDevice::activateStream(SoapySDR::Stream *stream, const int flags,
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_active)
         return 0;
-    if (!startLocked())
-        return SOAPY_SDR_STREAM_ERROR;
-    m_active = true;
-    return 0;
+    return startLocked() ? 0 : SOAPY_SDR_STREAM_ERROR;
 }
 
 int TarnixSoapyDevice::deactivateStream(SoapySDR::Stream *stream, const int flags, const long long timeNs)

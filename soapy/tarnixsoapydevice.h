@@ -37,6 +37,8 @@ public:
     void shutdown();
     // shutdown() for every device that is still open.
     static void shutdownAll();
+    // The receivers that open devices of this process stream from with `port` as their local port.
+    static QList<Receiver> streamingOn(quint16 port);
 
     // Identification
     std::string getDriverKey() const override;
@@ -122,7 +124,7 @@ private:
     mutable std::mutex m_lock; // every member below, and every call into the controller
     std::unique_ptr<TarnixControl> m_control;
     bool m_connected = false;
-    bool m_active = false;
+    std::atomic<bool> m_active{false}; // written under m_lock; streamingOn() reads it without
     std::unique_ptr<RxStream> m_stream;
     // The same stream, for readStream's check of its handle without the lock.
     std::atomic<RxStream *> m_streamHandle{nullptr};

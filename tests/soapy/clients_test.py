@@ -136,11 +136,12 @@ def case_python():
     check_loss(runs[0], runs[1], "datagrams lost for good")
     check(runs[0][-1] < LOST_AT * PAIRS_PER_DATAGRAM <= runs[1][0], "the loss is where the datagrams were")
 
-    device.setFrequency(RX, 0, 20e6)  # retune while active: nothing lost
+    device.setFrequency(RX, 0, 20e6)  # retune, and a search by the same program, while active
     check(device.getFrequency(RX, 0) == 20e6, "the frequency reads back")
+    check([f["serial"] for f in SoapySDR.Device.enumerate("driver=tarnixddc")] == [FIRST], "the streaming receiver is found")
     runs = reader.read(1)
-    check(len(runs) == 1, "a retune loses nothing")
-    check_run(runs[0], "after a retune")
+    check(len(runs) == 1, "a retune or a search loses nothing")
+    check_run(runs[0], "after a retune and a search")
 
     time.sleep(2.2)  # a client that stops reading: the FIFO (about 1.7 s at this rate) overruns
     runs = reader.read(1)
