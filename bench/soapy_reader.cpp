@@ -26,7 +26,8 @@ double cpuSeconds()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
 } // namespace
@@ -85,11 +86,12 @@ int main(int argc, char **argv)
 
         const PatternReport r = checker.report();
         const bool clean = r.clean() && overflows == 0 && r.pairs > 0;
-        std::printf("{\"pairs\": %llu, \"achieved_rate_hz\": %.0f, \"overflows\": %llu, \"timeouts\": %llu, "
-                    "\"gap_datagrams\": %llu, \"wrong_values\": %llu, \"clean\": %s, \"cpu_percent\": %.2f}\n",
-                    (unsigned long long)r.pairs, double(measuredPairs) / seconds, (unsigned long long)overflows,
-                    (unsigned long long)timeouts, (unsigned long long)r.gapDatagrams,
-                    (unsigned long long)r.wrongValues, clean ? "true" : "false", cpu);
+        std::printf(
+            "{\"pairs\": %llu, \"achieved_rate_hz\": %.0f, \"overflows\": %llu, \"timeouts\": %llu, "
+            "\"gap_datagrams\": %llu, \"wrong_values\": %llu, \"clean\": %s, \"cpu_percent\": %.2f}\n",
+            (unsigned long long)r.pairs, double(measuredPairs) / seconds, (unsigned long long)overflows,
+            (unsigned long long)timeouts, (unsigned long long)r.gapDatagrams,
+            (unsigned long long)r.wrongValues, clean ? "true" : "false", cpu);
         return clean ? 0 : 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "soapy-reader: %s\n", e.what());
