@@ -186,6 +186,9 @@ def case_python():
     device.setGain(RX, 0, "ATT", -20)
     check(device.getGain(RX, 0, "ATT") == -20 and device.readSetting("lpf") == "true", "attenuator and filter read back")
     del device, reader, bad
+    deadline = time.monotonic() + 2  # a thread that was waited for may take a moment more to vanish
+    while tasks() != before and time.monotonic() < deadline:
+        time.sleep(0.01)
     names = [open("/proc/self/task/%s/comm" % t).read().strip() for t in os.listdir("/proc/self/task")]
     check(tasks() == before, "closing the device leaves no thread running: %s, %d before" % (names, before))
 

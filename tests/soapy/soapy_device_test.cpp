@@ -26,6 +26,19 @@ size_t threadCount()
     return size_t(std::distance(begin(tasks), end(tasks)));
 }
 
+// QThread::wait() returns once the thread's work is done, a moment before the system thread has
+// gone; give the count a bounded while to settle.
+size_t settledThreadCount(size_t expected)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    size_t n = threadCount();
+    while (n != expected && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        n = threadCount();
+    }
+    return n;
+}
+
 TEST(SoapyModule, StreamsIntactWhileOtherThreadsControlItAndLeavesNoThreadBehind)
 {
     if (!std::getenv("TARNIX_NETNS_HOST"))
@@ -86,9 +99,9 @@ TEST(SoapyModule, StreamsIntactWhileOtherThreadsControlItAndLeavesNoThreadBehind
         device->closeStream(stream);
         SoapySDR::Device::unmake(device);
     }).join();
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(settledThreadCount(before), before);
     SoapySDR::unloadModules();
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(settledThreadCount(before), before);
 }
 
 } // namespace
