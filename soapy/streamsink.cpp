@@ -45,8 +45,10 @@ bool StreamSink::pushSamples(const IqPair *pairs, void *work, int count, quint8 
             markLossLocked();
             return false;
         }
-        m_fifo.push(pairs, count);
+        const unsigned int level = m_fifo.push(pairs, count);
         m_written += quint64(count);
+        if (level < m_wakeAt)
+            return false;
     }
     m_arrived.notify_one();
     return false;
@@ -77,7 +79,11 @@ StreamSink::Read StreamSink::read(IqPair *out, size_t maxPairs, std::chrono::mic
     *got = 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     const auto lossHere = [this] { return !m_losses.empty() && m_losses.front() == m_read; };
-    if (!m_arrived.wait_for(lock, timeout, [&] { return lossHere() || m_fifo.available() > 0; }))
+    m_wakeAt = std::max<size_t>(1, std::min(maxPairs, kWakePairs));
+    // A pending loss ends the wait too: the pairs before it go out at once, then the loss.
+    m_arrived.wait_for(lock, timeout, [&] { return !m_losses.empty() || m_fifo.available() >= m_wakeAt; });
+    m_wakeAt = 1;
+    if (!lossHere() && m_fifo.available() == 0)
         return Read::Timeout;
     if (lossHere()) {
         m_losses.pop_front();

@@ -15,8 +15,12 @@
 class StreamSink : public DspAbstract
 {
 public:
-    // About 0.84 s at 312500 samples/s: room for a client that is slow for a moment.
-    static constexpr int kCapacityPairs = 1 << 18;
+    // 8 MiB, about 3.4 s at 312500 samples/s: room for a client that is slow for a moment, such as a
+    // flowgraph still starting up, and for the start's 50 ms settle at rates far above the receiver's.
+    static constexpr int kCapacityPairs = 1 << 20;
+    // A reader with room for more waits for this many pairs (6.6 ms at 312500 samples/s) rather than
+    // waking for every datagram's 200; what is there when its timeout ends is returned all the same.
+    static constexpr size_t kWakePairs = 2048;
 
     enum class Read {
         Data,    // `*got` pairs were copied out
@@ -33,7 +37,8 @@ public:
     bool pushSamples(const IqPair *pairs, void *work, int count, quint8 aux) override;
     void streamGap() override;
 
-    // Waits up to `timeout` for pairs or a loss, then copies at most `maxPairs` (never across a loss).
+    // Waits up to `timeout` for min(maxPairs, kWakePairs) pairs or a loss, then copies what is there,
+    // at most `maxPairs` and never across a loss. Timeout only when nothing came at all.
     Read read(IqPair *out, size_t maxPairs, std::chrono::microseconds timeout, size_t *got);
 
     // Pushes that found the FIFO full, and gaps the stream gave up on, since construction.
@@ -50,6 +55,7 @@ private:
     bool m_accepting = false; // between startOutput and stopOutput
     quint64 m_written = 0;    // pairs pushed since the stream began
     quint64 m_read = 0;       // pairs read since the stream began
+    size_t m_wakeAt = 1;      // fill level at which a push wakes the waiting reader
     // Positions (in pairs written) where pairs were lost, oldest first; each is reported once.
     std::deque<quint64> m_losses;
     quint64 m_overruns = 0;
