@@ -18,6 +18,9 @@
 namespace {
 constexpr int kRingBlocks = 512; // 8 MiB, over three seconds at the highest rate
 constexpr int kDrainIntervalMs = 10;
+// While nothing arrives the drain interval doubles up to this, so a host waiting for a silent
+// receiver costs next to nothing; 40 ms at 56 times the top rate still fits in the ring.
+constexpr int kIdleDrainIntervalMs = 40;
 // The receiver is tuned just after its stream starts, and blocks already on their way after a
 // retune still show the old LO: leave this much signal out of the spectrum each time.
 constexpr double kSettleS = 0.2;
@@ -235,6 +238,7 @@ void HostRun::stream()
     int printedSecond = 0;
     quint64 pairsAtLastPrint = 0;
     qint64 lastPrintNs = start;
+    int intervalMs = kDrainIntervalMs;
     for (qint64 now = m_sink->nowNs(); now < end; now = m_sink->nowNs()) {
         if (retuneAt >= 0 && !retuned && now >= retuneAt) {
             x.setHwLo(m_options.retuneHz);
@@ -246,7 +250,7 @@ void HostRun::stream()
             m_spectrumSkipPairs = settlePairs();
             m_out << "Retuned to " << m_options.retuneHz << " Hz" << endLine;
         }
-        drain();
+        intervalMs = drain() > 0 ? kDrainIntervalMs : std::min(2 * intervalMs, kIdleDrainIntervalMs);
         const int second = int((now - start) / kNsPerS);
         if (second > printedSecond) {
             printedSecond = second;
@@ -258,7 +262,7 @@ void HostRun::stream()
             lastPrintNs = now;
         }
         const qint64 left = (end - m_sink->nowNs()) / 1'000'000;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(left, 0, kDrainIntervalMs)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(left, 0, intervalMs)));
     }
     x.stopHw();
     m_summary.seconds = double(m_sink->nowNs() - start) / kNsPerS;
@@ -270,9 +274,10 @@ void HostRun::stream()
                 : QStringLiteral("the whole recording but its first %1 s").arg(kSettleS);
 }
 
-void HostRun::drain()
+int HostRun::drain()
 {
-    while (const SampleBlock *block = m_ring->peek()) {
+    int blocks = 0;
+    for (; const SampleBlock *block = m_ring->peek(); ++blocks) {
         if (block->pairsLostBefore)
             m_checker->hostLost(block->pairsLostBefore);
         if (m_options.checkPattern)
@@ -288,6 +293,7 @@ void HostRun::drain()
         }
         m_ring->release();
     }
+    return blocks;
 }
 
 quint64 HostRun::settlePairs() const

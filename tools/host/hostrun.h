@@ -44,7 +44,8 @@ private:
     int streamSession();
     bool openOutputs();
     void stream();
-    void drain();
+    // Hands every block waiting to the checks and outputs; returns how many there were.
+    int drain();
     quint64 settlePairs() const;
     void printProgress(double elapsedS, quint64 pairs, double rateHz);
 
