@@ -24,14 +24,15 @@ struct Sent
     quint32 value; // the u32 payload of the short commands
 };
 
-// Control commands the simulator received since `from`, without acknowledgements and discovery.
+// Control commands the simulator received since `from`, without acknowledgements, discovery and
+// the resends of a late reply.
 QList<Sent> commandsSince(const SimProcess &sim, int *from)
 {
     const QList<SimLogEntry> log = sim.log();
     QList<Sent> out;
     for (int k = *from; k < log.size(); ++k) {
         const SimLogEntry &e = log[k];
-        if (e.receiver < 0 || e.length == wire::kAckBytes || e.code < 0)
+        if (e.receiver < 0 || e.length == wire::kAckBytes || e.code < 0 || e.resend)
             continue;
         const quint32 value = e.bytes.size() >= 22 ? wire::readU32(e.bytes, 18) : 0;
         out.append({quint16(e.code), e.receiver, value});

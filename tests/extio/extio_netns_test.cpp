@@ -45,13 +45,14 @@ struct Command
     QByteArray bytes;
 };
 
-// The control traffic the simulator saw, in order, without stream acknowledgements and with
-// resends of the same datagram folded into one.
+// The control traffic the simulator saw, in order, without stream acknowledgements and without
+// resends: those the simulator marked (a late reply gets a whole group of waiting commands sent
+// again) and repeats of the same datagram in a row.
 QList<Command> commandsOf(const QList<SimLogEntry> &log)
 {
     QList<Command> out;
     for (const SimLogEntry &e : log) {
-        if (e.code == wire::kCodeStream || e.length == wire::kAckBytes)
+        if (e.code == wire::kCodeStream || e.length == wire::kAckBytes || e.resend)
             continue;
         if (!out.isEmpty() && out.last().bytes == e.bytes && out.last().receiver == e.receiver)
             continue;

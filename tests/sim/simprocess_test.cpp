@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -183,6 +184,15 @@ TEST(SimProcess, CommandsAndTheirFaults)
     EXPECT_EQ(ask(command(wire::kCmdDeviceInfo, 18)).size(), 53);
     EXPECT_EQ(wire::codeOf(ask(command(wire::kCmdAttenuator, 22, 0))), wire::kCmdAttenuator);
     EXPECT_EQ(wire::codeOf(ask(command(wire::kCmdLpf, 22, 1))), wire::kCmdLpf);
+    // Sent twice while the simulator cannot answer: the second copy is a resend, though both are
+    // read only after it wakes; the first is a new request, though the same bytes were answered.
+    ASSERT_EQ(::kill(pid_t(sim.processId()), SIGSTOP), 0);
+    client.send(command(wire::kCmdLpf, 22, 1), QHostAddress::LocalHost, port);
+    client.send(command(wire::kCmdLpf, 22, 1), QHostAddress::LocalHost, port);
+    ::usleep(20000);
+    ASSERT_EQ(::kill(pid_t(sim.processId()), SIGCONT), 0);
+    EXPECT_EQ(wire::codeOf(client.receiveReply()), wire::kCmdLpf);
+    EXPECT_EQ(wire::codeOf(client.receiveReply()), wire::kCmdLpf);
 
     ASSERT_TRUE(sim.stop()) << qPrintable(sim.errorString());
     const SimSummary s = sim.summary();
@@ -192,12 +202,13 @@ TEST(SimProcess, CommandsAndTheirFaults)
     EXPECT_EQ(s.faults.value("short-reply"), 1u);
     EXPECT_EQ(s.faults.value("malformed-command"), 1u);
     const QList<SimLogEntry> log = sim.log();
-    ASSERT_EQ(log.size(), 6);
+    ASSERT_EQ(log.size(), 8);
     EXPECT_EQ(log[2].bytes, tuning);
     EXPECT_EQ(log[2].code, wire::kCmdTuning);
     EXPECT_EQ(log[2].length, 26);
     EXPECT_TRUE(log[2].source.startsWith(QLatin1String("127.0.0.1:")));
     EXPECT_LE(log[0].tUs, log[5].tUs);
+    EXPECT_EQ(QList<bool>({log[5].resend, log[6].resend, log[7].resend}), QList<bool>({false, false, true}));
 }
 
 TEST(SimProcess, WindowWaitsForAcknowledgementsAndResends)

@@ -181,6 +181,7 @@ bool SimProcess::parseLogLine(const QByteArray &line, SimLogEntry *e)
     e->length = o.value(QLatin1String("len")).toInt();
     e->code = o.value(QLatin1String("code")).toInt();
     e->bytes = QByteArray::fromHex(o.value(QLatin1String("hex")).toString().toLatin1());
+    e->resend = o.value(QLatin1String("resend")).toBool();
     return true;
 }
 

@@ -39,7 +39,8 @@ struct SimLogEntry
     QString source;    // a.b.c.d:port
     int length = 0;
     int code = -1;
-    QByteArray bytes; // the logged head of the datagram (whole for commands and acknowledgements)
+    QByteArray bytes;    // the logged head of the datagram (whole for commands and acknowledgements)
+    bool resend = false; // a command sent again before the simulator's reply to it could arrive
 };
 
 class SimProcess
@@ -60,6 +61,7 @@ public:
     // SIGTERM, wait for the exit, read the summary. True when it exited cleanly with a summary.
     bool stop(int timeoutMs = 10000);
     bool isRunning() const;
+    qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
     QList<SimReceiverInfo> receivers() const { return m_receivers; }
     quint16 discoveryPort() const { return m_discoveryPort; }

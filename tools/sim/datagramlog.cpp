@@ -23,7 +23,7 @@ bool DatagramLog::open(const QString &path, QString *error)
     return m_file != nullptr;
 }
 
-void DatagramLog::record(qint64 tUs, int receiver, const Endpoint &from, const uchar *d, int len)
+void DatagramLog::record(qint64 tUs, int receiver, const Endpoint &from, const uchar *d, int len, bool resend)
 {
     if (!m_file)
         return;
@@ -36,11 +36,12 @@ void DatagramLog::record(qint64 tUs, int receiver, const Endpoint &from, const u
     }
     hex[2 * n] = '\0';
     const int code = len >= wire::kMinDatagramBytes ? wire::readU16(d + wire::kCodeOffset) : -1;
-    std::fprintf(
-        m_file,
-        "{\"t_us\":%lld,\"rx\":%d,\"src\":\"%u.%u.%u.%u:%u\",\"len\":%d,\"code\":%d,\"hex\":\"%s\"}\n",
-        static_cast<long long>(tUs), receiver, from.address >> 24, (from.address >> 16) & 0xFF,
-        (from.address >> 8) & 0xFF, from.address & 0xFF, unsigned(from.port), len, code, hex);
+    std::fprintf(m_file,
+                 "{\"t_us\":%lld,\"rx\":%d,\"src\":\"%u.%u.%u.%u:%u\",\"len\":%d,\"code\":%d,\"hex\":\"%s\","
+                 "\"resend\":%s}\n",
+                 static_cast<long long>(tUs), receiver, from.address >> 24, (from.address >> 16) & 0xFF,
+                 (from.address >> 8) & 0xFF, from.address & 0xFF, unsigned(from.port), len, code, hex,
+                 resend ? "true" : "false");
 }
 
 void DatagramLog::flush()

@@ -1,8 +1,9 @@
 #pragma once
 
 // Every datagram the simulator received, one JSON object per line:
-// {"t_us":..,"rx":..,"src":"a.b.c.d:p","len":..,"code":..,"hex":".."}
-// code is -1 for datagrams too short to carry one; hex holds at most kLogHexBytes bytes.
+// {"t_us":..,"rx":..,"src":"a.b.c.d:p","len":..,"code":..,"hex":"..","resend":false}
+// code is -1 for datagrams too short to carry one; hex holds at most kLogHexBytes bytes; resend
+// marks a command that arrived before the reply to an identical earlier one was sent.
 
 #include <QString>
 #include <QtGlobal>
@@ -26,7 +27,7 @@ public:
     bool open(const QString &path, QString *error);
     bool isOpen() const { return m_file != nullptr; }
     // receiver -1: the shared discovery socket.
-    void record(qint64 tUs, int receiver, const Endpoint &from, const uchar *d, int len);
+    void record(qint64 tUs, int receiver, const Endpoint &from, const uchar *d, int len, bool resend = false);
     void flush();
 
 private:

@@ -10,6 +10,9 @@
 namespace sim {
 
 namespace {
+// Enough for every command a client has in flight; forgetting more only loses resend marks.
+constexpr int kMaxRememberedCommands = 256;
+
 FaultConfig perReceiver(FaultConfig f, int index)
 {
     f.seed += quint64(index); // each receiver its own, still reproducible, fault sequence
@@ -48,9 +51,10 @@ QByteArray SimReceiver::discoveryReplyFor(const Endpoint &requester) const
     return discoveryReply(m_rx, address, me.port);
 }
 
-void SimReceiver::handleDatagram(const uchar *d, int len, const Endpoint &from, qint64 nowUs)
+void SimReceiver::handleDatagram(const uchar *d, int len, const Endpoint &from, qint64 nowUs,
+                                 qint64 arrivalNs)
 {
-    m_log.record(nowUs, m_index, from, d, len);
+    m_log.record(nowUs, m_index, from, d, len, isResend(d, len, arrivalNs));
     ++m_stats.received;
     if (m_stream.acknowledge(d, len, nowUs))
         return;
@@ -106,6 +110,20 @@ void SimReceiver::handleCommand(const uchar *d, int len, const Endpoint &from, q
         m_stats.fault("short-reply");
     }
     send(reply, from);
+    if (m_repliedNs.size() >= kMaxRememberedCommands)
+        m_repliedNs.clear();
+    m_repliedNs.insert(QByteArray(reinterpret_cast<const char *>(d), len), realtimeNs());
+}
+
+// A command that reached the socket before the reply to the same bytes left cannot be a client's
+// new request: it is the client sending again because no reply had come in time. The byte-identical
+// repeats a client makes on purpose come after it has heard the reply.
+bool SimReceiver::isResend(const uchar *d, int len, qint64 arrivalNs) const
+{
+    if (!hasControlSignature(d, len))
+        return false;
+    const auto it = m_repliedNs.constFind(QByteArray::fromRawData(reinterpret_cast<const char *>(d), len));
+    return it != m_repliedNs.cend() && arrivalNs < it.value();
 }
 
 void SimReceiver::send(const QByteArray &d, const Endpoint &to)

@@ -9,6 +9,7 @@
 #include "tools/sim/udpsocket.h"
 
 #include <QByteArray>
+#include <QHash>
 
 namespace sim {
 
@@ -28,7 +29,8 @@ public:
 
     // The identity reply for a requester, announcing the address it reaches this receiver on.
     QByteArray discoveryReplyFor(const Endpoint &requester) const;
-    void handleDatagram(const uchar *d, int len, const Endpoint &from, qint64 nowUs);
+    // arrivalNs: the socket's arrival stamp, which tells resends from new requests.
+    void handleDatagram(const uchar *d, int len, const Endpoint &from, qint64 nowUs, qint64 arrivalNs);
     void poll(qint64 nowUs) { m_stream.poll(nowUs, *this); }
     qint64 nextWakeUs() const { return m_stream.nextWakeUs(); }
 
@@ -37,6 +39,7 @@ public:
 private:
     void handleCommand(const uchar *d, int len, const Endpoint &from, qint64 nowUs);
     void send(const QByteArray &d, const Endpoint &to);
+    bool isResend(const uchar *d, int len, qint64 arrivalNs) const;
 
     int m_index;
     ReceiverConfig m_rx;
@@ -49,6 +52,7 @@ private:
     StreamWindow m_stream;
     Endpoint m_client; // where the stream goes: the sender of the last start command
     bool m_lpf = false;
+    QHash<QByteArray, qint64> m_repliedNs; // each command answered: when its last reply left
 };
 
 } // namespace sim

@@ -73,7 +73,8 @@ void Simulator::drain(UdpSocket &socket, int receiver, bool answersDiscovery, qi
 {
     for (int n = 0; n < kMaxBatch; ++n) {
         Endpoint from;
-        const int len = socket.receive(m_buffer.data(), int(m_buffer.size()), &from);
+        qint64 arrivalNs = 0;
+        const int len = socket.receive(m_buffer.data(), int(m_buffer.size()), &from, &arrivalNs);
         if (len < 0)
             return;
         const uchar *d = m_buffer.data();
@@ -82,7 +83,7 @@ void Simulator::drain(UdpSocket &socket, int receiver, bool answersDiscovery, qi
             ++m_stats.received;
             answerDiscovery(socket, from);
         } else if (receiver >= 0) {
-            m_receivers[size_t(receiver)]->handleDatagram(d, len, from, nowUs);
+            m_receivers[size_t(receiver)]->handleDatagram(d, len, from, nowUs, arrivalNs);
         } else {
             // Only discovery belongs on the shared socket; anything else is logged and left alone.
             m_log.record(nowUs, receiver, from, d, len);

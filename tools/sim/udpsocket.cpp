@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace sim {
@@ -32,6 +33,13 @@ sockaddr_in toSockaddr(const Endpoint &e)
     return a;
 }
 
+qint64 realtimeNs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 UdpSocket::~UdpSocket()
 {
     if (m_fd >= 0)
@@ -49,6 +57,7 @@ bool UdpSocket::bind(quint32 address, quint16 port, QString *error)
     ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
     const sockaddr_in a = toSockaddr({address, port});
     if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
         *error = QStringLiteral("cannot bind %1: %2")
@@ -68,15 +77,32 @@ Endpoint UdpSocket::local() const
     return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
 }
 
-int UdpSocket::receive(uchar *buffer, int capacity, Endpoint *from)
+int UdpSocket::receive(uchar *buffer, int capacity, Endpoint *from, qint64 *arrivalNs)
 {
     sockaddr_in a{};
-    socklen_t len = sizeof a;
-    const ssize_t n =
-        ::recvfrom(m_fd, buffer, size_t(capacity), MSG_TRUNC, reinterpret_cast<sockaddr *>(&a), &len);
+    iovec io{buffer, size_t(capacity)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr m{};
+    m.msg_name = &a;
+    m.msg_namelen = sizeof a;
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(m_fd, &m, MSG_TRUNC);
     if (n < 0)
         return -1;
     *from = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
+    if (arrivalNs) {
+        *arrivalNs = realtimeNs();
+        for (cmsghdr *c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec t{};
+                std::memcpy(&t, CMSG_DATA(c), sizeof t);
+                *arrivalNs = qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+            }
+        }
+    }
     // An oversized datagram is reported by its true length but only `capacity` bytes are kept.
     return int(qMin<ssize_t>(n, capacity));
 }

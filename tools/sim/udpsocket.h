@@ -30,8 +30,9 @@ public:
     int fd() const { return m_fd; }
     Endpoint local() const;
 
-    // Length of the datagram read, or -1 when none is waiting.
-    int receive(uchar *buffer, int capacity, Endpoint *from);
+    // Length of the datagram read, or -1 when none is waiting. arrivalNs: when the kernel took
+    // it in (CLOCK_REALTIME), which a simulator that was not scheduled for a while still knows.
+    int receive(uchar *buffer, int capacity, Endpoint *from, qint64 *arrivalNs = nullptr);
     bool sendTo(const uchar *d, int len, const Endpoint &to);
 
     // The local address the system would use to reach `to`.
@@ -42,5 +43,8 @@ private:
 };
 
 sockaddr_in toSockaddr(const Endpoint &e);
+
+// CLOCK_REALTIME in nanoseconds, the clock of the arrival stamps.
+qint64 realtimeNs();
 
 } // namespace sim
