@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 
 #include <arpa/inet.h>
@@ -95,6 +96,26 @@ std::vector<uchar> commandBuffer(quint16 code, int length, quint32 value = 0)
     if (length >= 22)
         wire::writeU32(d.data() + 18, value);
     return d;
+}
+
+// SIGSTOP, and wait until the process really stands still: one running on another core gets on
+// with its work for a moment after kill() returns.
+bool stopProcess(qint64 pid)
+{
+    if (::kill(pid_t(pid), SIGSTOP) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    for (int i = 0; i < 1000; ++i) {
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray s = stat.readAll();
+        stat.close();
+        // "pid (comm) STATE ...": T once stopped.
+        if (s.mid(s.lastIndexOf(')') + 2, 1) == "T")
+            return true;
+        ::usleep(1000);
+    }
+    return false;
 }
 
 QByteArray command(quint16 code, int length, quint32 value = 0)
@@ -186,7 +207,7 @@ TEST(SimProcess, CommandsAndTheirFaults)
     EXPECT_EQ(wire::codeOf(ask(command(wire::kCmdLpf, 22, 1))), wire::kCmdLpf);
     // Sent twice while the simulator cannot answer: the second copy is a resend, though both are
     // read only after it wakes; the first is a new request, though the same bytes were answered.
-    ASSERT_EQ(::kill(pid_t(sim.processId()), SIGSTOP), 0);
+    ASSERT_TRUE(stopProcess(sim.processId()));
     client.send(command(wire::kCmdLpf, 22, 1), QHostAddress::LocalHost, port);
     client.send(command(wire::kCmdLpf, 22, 1), QHostAddress::LocalHost, port);
     ::usleep(20000);

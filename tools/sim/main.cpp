@@ -2,6 +2,7 @@
 
 #include "tools/sim/simoptions.h"
 #include "tools/sim/simulator.h"
+#include "tools/sim/udpsocket.h"
 
 #include <QCoreApplication>
 
@@ -52,6 +53,9 @@ int main(int argc, char **argv)
         printErr(error);
         return kExitBadUsage;
     }
+    // The log tells resends by arrival stamps, so they must be live before anyone may send.
+    if (!sim::waitForArrivalStamps(2000))
+        printErr(QStringLiteral("arrival stamps are not working; resends will not be marked in the log"));
     for (const QString &line : simulator.describe())
         std::printf("%s\n", qPrintable(line));
     std::printf("tarnix-sim: ready\n");

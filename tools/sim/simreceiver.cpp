@@ -109,10 +109,11 @@ void SimReceiver::handleCommand(const uchar *d, int len, const Endpoint &from, q
         reply = resized(reply, forced);
         m_stats.fault("short-reply");
     }
-    send(reply, from);
+    // Stamped before sending: a client may hear the reply and ask again before send() returns.
     if (m_repliedNs.size() >= kMaxRememberedCommands)
         m_repliedNs.clear();
     m_repliedNs.insert(QByteArray(reinterpret_cast<const char *>(d), len), realtimeNs());
+    send(reply, from);
 }
 
 // A command that reached the socket before the reply to the same bytes left cannot be a client's

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -128,6 +129,29 @@ quint32 UdpSocket::localAddressToward(const Endpoint &to)
     }
     ::close(fd);
     return result;
+}
+
+bool waitForArrivalStamps(int timeoutMs)
+{
+    UdpSocket probe;
+    QString error;
+    if (!probe.bind(INADDR_LOOPBACK, 0, &error))
+        return false;
+    const Endpoint self = probe.local();
+    const uchar byte = 0;
+    for (int waitedMs = 0; waitedMs < timeoutMs; ++waitedMs) {
+        if (!probe.sendTo(&byte, 1, self))
+            return false;
+        const qint64 sentNs = realtimeNs();
+        pollfd p{probe.fd(), POLLIN, 0};
+        uchar back = 0;
+        Endpoint from;
+        qint64 arrivalNs = 0;
+        if (::poll(&p, 1, 100) == 1 && probe.receive(&back, 1, &from, &arrivalNs) == 1 && arrivalNs <= sentNs)
+            return true;
+        ::usleep(1000);
+    }
+    return false;
 }
 
 } // namespace sim
