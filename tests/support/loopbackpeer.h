@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QThread>
@@ -20,7 +19,7 @@ public:
     struct Arrival
     {
         QByteArray datagram;
-        qint64 atMs;
+        qint64 atMs; // when the kernel took it in, not when the peer got round to reading it
     };
 
     LoopbackPeer(const QHostAddress &address, quint16 port, Responder responder = {});
@@ -41,7 +40,7 @@ protected:
 private:
     const QHostAddress m_address;
     const quint16 m_port;
-    QElapsedTimer m_clock;
+    const qint64 m_startNs; // arrival times count from here (CLOCK_REALTIME, as the kernel stamps)
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_bound{0}; // 0 trying, 1 bound, -1 failed
     mutable std::mutex m_lock;
