@@ -264,6 +264,8 @@ bool start(qint32 loFrequency)
         g_startDone = false;
         g_startFrequency = loFrequency;
     }
+    // Qt is about to run in this process; on Windows its threads may outlive anything we can stop.
+    platform::keepModuleLoaded();
     g_thread = platform::beginThread(body, nullptr);
     if (!g_thread)
         return false;

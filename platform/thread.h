@@ -17,6 +17,13 @@ ThreadHandle beginThread(ThreadBody body, void *arg);
 // dynamic loader's lock and would deadlock a thread stopped while the library is being unloaded.
 void endThread();
 
+// Keeps the module this code lives in mapped until the process ends, whatever the host unloads. On
+// Windows, where Qt is linked into the DLL, Qt runs a thread of its own on the DLL's code (the one
+// that tidies up after threads it adopted, such as the GUI thread) which nothing of ours can wait
+// for: a host that unloads right after CloseHW would unmap the code under it. Nothing on POSIX, where
+// Qt is a library of its own and the plug-in stops every thread it started before it is unloaded.
+void keepModuleLoaded();
+
 // Waits at most timeoutMs for the thread to end. True if it has ended; the handle is then spent
 // (joined, closed) and must not be waited for again. After false it may be waited for again.
 bool waitThread(ThreadHandle handle, unsigned timeoutMs);

@@ -39,6 +39,8 @@ ThreadHandle beginThread(ThreadBody body, void *arg)
 
 void endThread() {}
 
+void keepModuleLoaded() {}
+
 bool waitThread(ThreadHandle handle, unsigned timeoutMs)
 {
     if (!handle)

@@ -57,6 +57,13 @@ ThreadHandle beginThread(ThreadBody body, void *arg)
     return ThreadHandle(handle);
 }
 
+void keepModuleLoaded()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(reinterpret_cast<const void *>(&trampoline)), &module);
+}
+
 // The thread ends in its trampoline, which releases the module reference on the way out.
 void endThread() {}
 
