@@ -1,61 +1,18 @@
 #include "tests/support/loopbackpeer.h"
 
+#include "tools/sim/arrivalstamp.h"
+
 #include <QElapsedTimer>
 #include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
-#include <time.h>
-
-namespace {
-
-qint64 realtimeNs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// One datagram read straight from the descriptor with the kernel's arrival stamp, so a peer thread
-// that was not scheduled for a while still logs when each datagram came. False when none is waiting.
-bool receiveStamped(int fd, QByteArray *datagram, QHostAddress *sender, quint16 *port, qint64 *arrivalNs)
-{
-    sockaddr_in from{};
-    datagram->resize(65536);
-    iovec io{datagram->data(), size_t(datagram->size())};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr m{};
-    m.msg_name = &from;
-    m.msg_namelen = sizeof from;
-    m.msg_iov = &io;
-    m.msg_iovlen = 1;
-    m.msg_control = control;
-    m.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd, &m, MSG_DONTWAIT);
-    if (n < 0)
-        return false;
-    datagram->resize(int(n));
-    sender->setAddress(ntohl(from.sin_addr.s_addr));
-    *port = ntohs(from.sin_port);
-    *arrivalNs = realtimeNs();
-    for (cmsghdr *c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec t{};
-            std::memcpy(&t, CMSG_DATA(c), sizeof t);
-            *arrivalNs = qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 LoopbackPeer::LoopbackPeer(const QHostAddress &address, quint16 port, Responder responder)
-    : m_address(address), m_port(port), m_startNs(realtimeNs()), m_responder(std::move(responder))
+    : m_address(address), m_port(port), m_startNs(sim::realtimeNs()), m_responder(std::move(responder))
 {}
 
 LoopbackPeer::~LoopbackPeer()
@@ -119,9 +76,17 @@ void LoopbackPeer::run()
     while (!m_stop) {
         pollfd p{fd, POLLIN, 0};
         ::poll(&p, 1, 2);
-        QByteArray datagram;
-        qint64 arrivalNs = 0;
-        while (receiveStamped(fd, &datagram, &lastSender, &lastPort, &arrivalNs)) {
+        for (;;) {
+            QByteArray datagram(65536, '\0');
+            sockaddr_in from{};
+            qint64 arrivalNs = 0;
+            const ssize_t n = sim::receiveStamped(fd, datagram.data(), size_t(datagram.size()), MSG_DONTWAIT,
+                                                  &from, &arrivalNs);
+            if (n < 0)
+                break;
+            datagram.resize(int(n));
+            lastSender.setAddress(ntohl(from.sin_addr.s_addr));
+            lastPort = ntohs(from.sin_port);
             QList<QByteArray> replies;
             {
                 std::lock_guard<std::mutex> lock(m_lock);

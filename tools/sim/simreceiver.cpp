@@ -1,6 +1,7 @@
 #include "tools/sim/simreceiver.h"
 
 #include "protocol/datagram.h"
+#include "tools/sim/arrivalstamp.h"
 #include "tools/sim/datagramlog.h"
 #include "tools/sim/simprotocol.h"
 #include "tools/sim/simstats.h"

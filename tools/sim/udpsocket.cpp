@@ -1,12 +1,13 @@
 #include "tools/sim/udpsocket.h"
 
+#include "tools/sim/arrivalstamp.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace sim {
@@ -32,13 +33,6 @@ sockaddr_in toSockaddr(const Endpoint &e)
     a.sin_addr.s_addr = htonl(e.address);
     a.sin_port = htons(e.port);
     return a;
-}
-
-qint64 realtimeNs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 UdpSocket::~UdpSocket()
@@ -81,29 +75,13 @@ Endpoint UdpSocket::local() const
 int UdpSocket::receive(uchar *buffer, int capacity, Endpoint *from, qint64 *arrivalNs)
 {
     sockaddr_in a{};
-    iovec io{buffer, size_t(capacity)};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr m{};
-    m.msg_name = &a;
-    m.msg_namelen = sizeof a;
-    m.msg_iov = &io;
-    m.msg_iovlen = 1;
-    m.msg_control = control;
-    m.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(m_fd, &m, MSG_TRUNC);
+    qint64 stamp = 0;
+    const ssize_t n = receiveStamped(m_fd, buffer, size_t(capacity), MSG_TRUNC, &a, &stamp);
     if (n < 0)
         return -1;
     *from = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
-    if (arrivalNs) {
-        *arrivalNs = realtimeNs();
-        for (cmsghdr *c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                timespec t{};
-                std::memcpy(&t, CMSG_DATA(c), sizeof t);
-                *arrivalNs = qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-            }
-        }
-    }
+    if (arrivalNs)
+        *arrivalNs = stamp;
     // An oversized datagram is reported by its true length but only `capacity` bytes are kept.
     return int(qMin<ssize_t>(n, capacity));
 }

@@ -44,9 +44,6 @@ private:
 
 sockaddr_in toSockaddr(const Endpoint &e);
 
-// CLOCK_REALTIME in nanoseconds, the clock of the arrival stamps.
-qint64 realtimeNs();
-
 // The kernel starts stamping arrivals a moment after the first socket asks for it; until then a
 // datagram is stamped when it is read. Waits, at most timeoutMs, until a datagram sent to itself on
 // loopback comes back stamped while it was being sent. False if that never happened.
