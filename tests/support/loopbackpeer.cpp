@@ -73,18 +73,18 @@ void LoopbackPeer::run()
     m_bound = 1;
     QHostAddress lastSender;
     quint16 lastPort = 0;
+    std::vector<char> buffer(65536); // one for the thread's life: the loop polls every 2 ms
     while (!m_stop) {
         pollfd p{fd, POLLIN, 0};
         ::poll(&p, 1, 2);
         for (;;) {
-            QByteArray datagram(65536, '\0');
             sockaddr_in from{};
             qint64 arrivalNs = 0;
-            const ssize_t n = sim::receiveStamped(fd, datagram.data(), size_t(datagram.size()), MSG_DONTWAIT,
-                                                  &from, &arrivalNs);
+            const ssize_t n =
+                sim::receiveStamped(fd, buffer.data(), buffer.size(), MSG_DONTWAIT, &from, &arrivalNs);
             if (n < 0)
                 break;
-            datagram.resize(int(n));
+            const QByteArray datagram(buffer.data(), int(n));
             lastSender.setAddress(ntohl(from.sin_addr.s_addr));
             lastPort = ntohs(from.sin_port);
             QList<QByteArray> replies;
