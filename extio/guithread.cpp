@@ -158,6 +158,22 @@ void chooseArguments()
     g_argv[g_argc] = nullptr;
 }
 
+// Application-wide settings of the Qt inside the plug-in, made before its application exists.
+void chooseAttributes()
+{
+    // Qt's Windows platform otherwise declares the host process per-monitor DPI aware, which changes
+    // how the host's own windows scale and leaves the host no declaration of its own. As a plug-in
+    // it keeps whatever awareness the host has.
+    QCoreApplication::setAttribute(Qt::AA_PluginApplication);
+#ifdef Q_OS_WIN
+    // In a host that is DPI aware the panel's fonts follow the system scale; its fixed sizes must
+    // grow with them, by the scale itself (1.5 at 150 %, not rounded to 2), or text is clipped. In
+    // a host that is not, Windows reports 96 DPI and enlarges the whole window itself.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
+}
+
 void publish(QApplication *app, MainWindow *window, Control *control, Courier *courier)
 {
     std::lock_guard<std::mutex> lock(g_publishMutex);
@@ -193,6 +209,7 @@ void body(void *)
 {
     t_guiThread = true;
     chooseArguments();
+    chooseAttributes();
     auto *app = new QApplication(g_argc, g_argv);
     app->setQuitOnLastWindowClosed(false);
     CallbackHolder::instance();
