@@ -160,6 +160,7 @@ SoapySDR::Kwargs TarnixSoapyDevice::getHardwareInfo() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     SoapySDR::Kwargs info;
+    info["version"] = TARNIX_VERSION;
     info["serial"] = m_receiver.serial.toStdString();
     info["addr"] = m_receiver.address.toString().toStdString();
     info["port"] = std::to_string(m_receiver.port);

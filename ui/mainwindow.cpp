@@ -33,6 +33,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_ui(new Ui_MainW
     Q_UNUSED(picturesReady);
 
     m_ui->setupUi(this);
+    // The form leaves the number to the build, so the About tab shows the version the library has.
+    m_ui->label_7->setText(m_ui->label_7->text().arg(QStringLiteral(TARNIX_VERSION)));
 
     // A switch reaches the receiver (through the command object) before it is stored.
     connect(m_ui->chbUseLpf, SIGNAL(toggled(bool)), this, SIGNAL(changedLpf(bool)));

@@ -52,6 +52,7 @@ TEST(SoapyModule, StreamsIntactWhileOtherThreadsControlItAndLeavesNoThreadBehind
         device = SoapySDR::Device::make("driver=tarnixddc,serial=RVD010a1f00124");
     }).join();
     ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->getHardwareInfo()["version"], TARNIX_VERSION);
     device->setSampleRate(SOAPY_SDR_RX, 0, 312500);
     SoapySDR::Stream *stream = device->setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS32);
     ASSERT_EQ(device->activateStream(stream), 0);

@@ -32,7 +32,8 @@ struct PanelForm
           chbUseLpf(named<QCheckBox>(panel, "chbUseLpf")), chbUseAtt(named<QCheckBox>(panel, "chbUseAtt")),
           pbSearch(named<QPushButton>(panel, "pbSearch")), pbInfo(named<QPushButton>(panel, "pbInfo")),
           pbHide(named<QPushButton>(panel, "pbHide")), label_5(named<QLabel>(panel, "label_5")),
-          label_6(named<QLabel>(panel, "label_6")), label_8(named<QLabel>(panel, "label_8"))
+          label_6(named<QLabel>(panel, "label_6")), label_7(named<QLabel>(panel, "label_7")),
+          label_8(named<QLabel>(panel, "label_8"))
     {}
     QTabWidget *tabWidget;
     QLineEdit *leIPaddress;
@@ -46,6 +47,7 @@ struct PanelForm
     QPushButton *pbHide;
     QLabel *label_5; // the receiver's picture
     QLabel *label_6; // the About tab's title
+    QLabel *label_7; // the About tab's version
     QLabel *label_8; // the About tab's picture
 };
 

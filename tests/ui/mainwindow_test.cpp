@@ -42,6 +42,7 @@ TEST_F(PanelTest, FirstStartShowsTheDefaults)
     EXPECT_FALSE(ui.label_8->pixmap(Qt::ReturnByValue).isNull());
     EXPECT_EQ(ui.label_6->font().pointSize(), 11);
     EXPECT_TRUE(ui.label_6->font().bold());
+    EXPECT_EQ(ui.label_7->text(), QString("Version " TARNIX_VERSION));
 
     // The rate is fixed: the box is disabled and ignores the keyboard.
     EXPECT_FALSE(ui.cbSampleRate->isEnabled());

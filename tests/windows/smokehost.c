@@ -1,12 +1,15 @@
 /* Smoke host for the Windows build of the plug-in: loads the DLL the way an ExtIO host does, checks
- * that every entry point resolves under its plain and its decorated name, reads the version
- * resource, calls InitHW, GetHWLO, GetHWSR, OpenHW, ShowGUI, HideGUI and CloseHW in that order,
- * unloads the DLL (which stays mapped once it has run Qt) and prints what it saw. Exits 0 only if
- * everything matched.
- * Usage: smokehost.exe <plug-in.dll> */
+ * that every entry point resolves under its plain and its decorated name, that the version resource
+ * carries the given version, calls InitHW, GetHWLO, GetHWSR, OpenHW, ShowGUI, HideGUI and CloseHW in
+ * that order, unloads the DLL (which stays mapped once it has run Qt) and prints what it saw. Like
+ * most hosts it declares no DPI awareness: the plug-in must leave it undeclared, so the host can
+ * still declare its own afterwards. Exits 0 only if everything matched.
+ * Usage: smokehost.exe <plug-in.dll> <version, e.g. 1.0.0> */
 #include "protocol/hostinterface.h"
 
 #include <windows.h>
+
+#include <shellscalingapi.h>
 
 #include <stdbool.h>
 #include <stdio.h>
@@ -59,8 +62,15 @@ static AnyFn entry(HMODULE dll, const char *name)
     return (AnyFn)GetProcAddress(dll, name);
 }
 
-static void checkVersion(const char *path)
+static void checkVersion(const char *path, const char *expected)
 {
+    unsigned major = 0, minor = 0, patch = 0;
+    char dotted[64];
+    if (sscanf(expected, "%u.%u.%u", &major, &minor, &patch) != 3) {
+        fail("the expected version is not three numbers");
+        return;
+    }
+    snprintf(dotted, sizeof dotted, "%u.%u.%u.0", major, minor, patch);
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
     static char info[16384];
@@ -77,8 +87,15 @@ static void checkVersion(const char *path)
     printf("version %u.%u.%u.%u\n", (unsigned)HIWORD(fixed->dwFileVersionMS),
            (unsigned)LOWORD(fixed->dwFileVersionMS), (unsigned)HIWORD(fixed->dwFileVersionLS),
            (unsigned)LOWORD(fixed->dwFileVersionLS));
-    if (fixed->dwFileVersionMS != MAKELONG(0, 1) || fixed->dwFileVersionLS != 0)
-        fail("file version is not 1.0.0.0");
+    if (fixed->dwFileVersionMS != (DWORD)MAKELONG(minor, major) ||
+        fixed->dwFileVersionLS != (DWORD)MAKELONG(0, patch) ||
+        fixed->dwProductVersionMS != fixed->dwFileVersionMS ||
+        fixed->dwProductVersionLS != fixed->dwFileVersionLS)
+        fail("file or product version differs from the expected one");
+    const char *text = NULL;
+    if (!VerQueryValueA(info, "\\StringFileInfo\\040904B0\\ProductVersion", (void **)&text, &len) ||
+        strcmp(text, dotted) != 0)
+        fail("product version text");
     const char *product = NULL;
     if (!VerQueryValueA(info, "\\StringFileInfo\\040904B0\\ProductName", (void **)&product, &len)) {
         fail("no product name");
@@ -87,6 +104,21 @@ static void checkVersion(const char *path)
     printf("product %s\n", product);
     if (strcmp(product, "ExtIO_TarnixDDC") != 0)
         fail("product name");
+}
+
+/* The process's DPI awareness, or -1 when it cannot be read. */
+static int dpiAwareness(void)
+{
+    PROCESS_DPI_AWARENESS awareness = PROCESS_DPI_UNAWARE;
+    return SUCCEEDED(GetProcessDpiAwareness(NULL, &awareness)) ? (int)awareness : -1;
+}
+
+static void checkDpiAwareness(const char *when, int before)
+{
+    const int now = dpiAwareness();
+    printf("DPI awareness %s: %d\n", when, now);
+    if (now != before)
+        fail("the plug-in changed the process's DPI awareness");
 }
 
 static BOOL CALLBACK countVisible(HWND window, LPARAM arg)
@@ -120,10 +152,15 @@ static bool callUntil(ShowGUIFn call, bool wantVisible)
 int main(int argc, char **argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
-    if (argc != 2) {
-        fprintf(stderr, "usage: smokehost <plug-in.dll>\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: smokehost <plug-in.dll> <version>\n");
         return 2;
     }
+    /* Undeclared, as on Windows for a program without a manifest that says otherwise. */
+    const int awarenessBefore = dpiAwareness();
+    printf("DPI awareness before loading: %d\n", awarenessBefore);
+    if (awarenessBefore != PROCESS_DPI_UNAWARE)
+        fail("the process starts DPI aware: Wine's prefix lacks DpiScalingVer");
     HMODULE dll = LoadLibraryA(argv[1]);
     if (!dll) {
         printf("FAIL: LoadLibrary error %lu\n", GetLastError());
@@ -146,7 +183,7 @@ int main(int argc, char **argv)
         return 1;
     }
     printf("entry points: %d, each under both names\n", kEntryCount);
-    checkVersion(argv[1]);
+    checkVersion(argv[1], argv[2]);
 
     char name[kTextBytes], model[kTextBytes];
     memset(name, 0x7f, sizeof name);
@@ -178,6 +215,7 @@ int main(int argc, char **argv)
     printf("ShowGUI visible windows %d\n", visibleWindows());
     if (!shown)
         fail("ShowGUI showed no window");
+    checkDpiAwareness("with the panel shown", awarenessBefore);
 
     const bool hidden = callUntil((HideGUIFn)fns[eHideGUI], false);
     printf("HideGUI visible windows %d\n", visibleWindows());
@@ -190,6 +228,12 @@ int main(int argc, char **argv)
     if (!FreeLibrary(dll))
         fail("FreeLibrary");
     printf("unloaded\n");
+    checkDpiAwareness("after CloseHW", awarenessBefore);
+    /* Still the host's to choose: a declaration fails once anything in the process has made one. */
+    const HRESULT declared = SetProcessDpiAwareness(PROCESS_PER_MONITOR_DPI_AWARE);
+    printf("the host declares its own DPI awareness: 0x%lx\n", (unsigned long)declared);
+    if (FAILED(declared))
+        fail("the host can no longer declare its own DPI awareness");
     /* Once Qt has run, the DLL stays mapped: Qt's own clean-up thread may still be running its code. */
     if (!GetModuleHandleA(argv[1]))
         fail("the DLL was unmapped although Qt's threads may still run its code");
