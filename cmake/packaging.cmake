@@ -1,8 +1,28 @@
-# The Debian package (scripts/package): the SoapySDR module where SoapySDR looks for modules (with
-# CMAKE_INSTALL_PREFIX=/usr), the Linux plug-in and the two tools.
+# Both packages carry the project version.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+
+# The Windows release archive (scripts/package-windows): ExtIO_TarnixDDC-<version>-win32.zip with
+# the DLL, the licences and a text for the person who installs it, in one folder.
 if(WIN32)
+    if(TARGET ExtIO_TarnixDDC)
+        # The DLL alone: its import library is of no use to a host.
+        install(FILES $<TARGET_FILE:ExtIO_TarnixDDC> DESTINATION .)
+    endif()
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/THIRD-PARTY-NOTICES.txt DESTINATION .)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/licenses/ DESTINATION licenses)
+    # Windows line ends, for Notepad.
+    configure_file(${PROJECT_SOURCE_DIR}/docs/windows/README-Windows.txt.in
+                   ${PROJECT_BINARY_DIR}/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${PROJECT_BINARY_DIR}/README-Windows.txt DESTINATION .)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_NAME ExtIO_TarnixDDC)
+    set(CPACK_PACKAGE_FILE_NAME ExtIO_TarnixDDC-${PROJECT_VERSION}-win32)
+    include(CPack)
     return()
 endif()
+
+# The Debian package (scripts/package): the SoapySDR module where SoapySDR looks for modules (with
+# CMAKE_INSTALL_PREFIX=/usr), the Linux plug-in and the two tools.
 include(GNUInstallDirs)
 if(TARGET ExtIO_TarnixDDC)
     install(TARGETS ExtIO_TarnixDDC LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tarnixddc)
