@@ -116,9 +116,11 @@ void StreamSequencer::resynchronise(uchar *datagram, quint16 sequence)
     // Expect s + 8 and make s + 1 .. s + 7 look already accepted (slots 7 down to 1), so they are
     // acknowledged without being forwarded and the receiver's queue drains towards s + 8.
     const quint16 expected = quint16(sequence + kHistorySlots);
+    // Every number from the one expected up to the new expectation is skipped (16-bit on purpose).
+    const quint16 skipped = quint16(expected - m_expectedSequence);
     setExpected(expected);
     if (m_dsp)
-        m_dsp->streamGap();
+        m_dsp->streamGap(quint64(skipped) * wire::kPairsPerDatagram);
     wire::writeU16(datagram + wire::kStreamClearedOffset, 0);
     for (int i = 0; i < kHistorySlots; ++i) {
         uchar *slot = m_history[size_t(i)].data();
