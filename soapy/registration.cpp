@@ -1,5 +1,6 @@
 // The module's entry points: find and make under the driver key "tarnixddc".
 #include "discovery/searcher.h"
+#include "soapy/arguments.h"
 #include "soapy/tarnixsoapydevice.h"
 
 #include <SoapySDR/Logger.hpp>
@@ -38,7 +39,7 @@ quint16 portArgument(const SoapySDR::Kwargs &args)
     bool ok = false;
     const uint port = QString::fromStdString(it->second).toUInt(&ok);
     if (!ok || port == 0 || port > 0xFFFF)
-        throw std::invalid_argument("tarnixddc: port=" + it->second + " is not a UDP port");
+        soapyargs::fail("port=" + it->second + " is not a UDP port");
     return quint16(port);
 }
 
@@ -54,7 +55,7 @@ QList<Receiver> discover(const SoapySDR::Kwargs &args, bool *searched)
     if (addr != args.end()) {
         target = QHostAddress(QString::fromStdString(addr->second));
         if (target.protocol() != QAbstractSocket::IPv4Protocol)
-            throw std::invalid_argument("tarnixddc: addr=" + addr->second + " is not an IPv4 address");
+            soapyargs::fail("addr=" + addr->second + " is not an IPv4 address");
     }
     QList<Receiver> answers = TarnixSoapyDevice::streamingOn(port);
     *searched = answers.isEmpty();
@@ -94,14 +95,18 @@ SoapySDR::KwargsList findTarnix(const SoapySDR::Kwargs &args)
         return results;
     }
     for (const Receiver &r : found) {
-        const std::string addr = r.address.toString().toStdString();
-        const std::string port = std::to_string(r.port);
+        // The serial is the identity: programs key their saved settings on the label, and SoapySDR
+        // its open devices on these arguments, so neither names the address, which may change. An
+        // address or port the client gave is kept, since only that reaches the receiver.
         SoapySDR::Kwargs k;
         k["driver"] = "tarnixddc";
         k["serial"] = r.serial.toStdString();
-        k["addr"] = addr;
-        k["port"] = port;
-        k["label"] = "TarnixDDC " + k["serial"] + " at " + addr + ":" + port;
+        k["label"] = TarnixSoapyDevice::labelFor(r.serial);
+        for (const char *key : {"addr", "port"}) {
+            const auto given = args.find(key);
+            if (given != args.end())
+                k[key] = given->second;
+        }
         results.push_back(k);
     }
     return results;
@@ -112,18 +117,21 @@ SoapySDR::Device *makeTarnix(const SoapySDR::Kwargs &args)
     bool searched = false;
     const QList<Receiver> found = discover(args, &searched);
     if (!searched)
-        throw std::runtime_error("tarnixddc: a stream of this program uses port " +
-                                 std::to_string(portArgument(args)) + "; close it first");
+        soapyargs::fail("a stream of this program uses port " + std::to_string(portArgument(args)) +
+                        "; close it first");
     if (found.isEmpty()) {
-        std::string what = "tarnixddc: no receiver answered";
+        std::string what = "no receiver answered";
         for (const char *key : {"serial", "addr", "port"}) {
             const auto it = args.find(key);
             if (it != args.end())
                 what += std::string(" ") + key + "=" + it->second;
         }
-        throw std::runtime_error(what);
+        soapyargs::fail(what);
     }
-    return new TarnixSoapyDevice(found.first());
+    const Receiver &r = found.first();
+    SoapySDR::logf(SOAPY_SDR_DEBUG, "tarnixddc: found %s at %s:%u", r.serial.toUtf8().constData(),
+                   r.address.toString().toUtf8().constData(), r.port);
+    return new TarnixSoapyDevice(r, args);
 }
 
 const SoapySDR::Registry g_registration("tarnixddc", &findTarnix, &makeTarnix, SOAPY_SDR_ABI_VERSION);

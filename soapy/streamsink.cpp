@@ -1,8 +1,34 @@
 #include "soapy/streamsink.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
-StreamSink::StreamSink(QObject *parent) : DspAbstract(parent) {}
+StreamSink::StreamSink(QObject *parent) : DspAbstract(parent), m_ring(new IqPair[kCapacityPairs]) {}
+
+StreamSink::~StreamSink() = default;
+
+void StreamSink::setOpen(bool open)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_open = open;
+    changedLocked();
+}
+
+void StreamSink::setExpecting(bool expecting)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_expecting = expecting;
+    m_lastArrival = Clock::now();
+    m_silenceReports = 0;
+    changedLocked();
+}
+
+void StreamSink::setSampleRate(double samplesPerSecond)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_rate = samplesPerSecond > 0 ? samplesPerSecond : 1.0;
+}
 
 void StreamSink::startOutput(quint16 mode, HostCallback callback)
 {
@@ -22,10 +48,19 @@ bool StreamSink::stopOutput()
 void StreamSink::beginLocked(bool accepting)
 {
     m_accepting = accepting;
-    m_fifo.clear();
-    m_written = 0;
-    m_read = 0;
+    m_streamRate = m_rate;
+    m_writeIndex = m_readIndex = m_fill = 0;
+    m_written = m_read = m_timeWritten = m_timeRead = 0;
     m_losses.clear();
+    m_lastArrival = Clock::now();
+    m_silenceReports = 0;
+    changedLocked();
+}
+
+void StreamSink::changedLocked()
+{
+    ++m_generation;
+    m_changed.notify_all();
 }
 
 bool StreamSink::pushSamples(const IqPair *pairs, void *work, int count, quint8 aux)
@@ -34,78 +69,134 @@ bool StreamSink::pushSamples(const IqPair *pairs, void *work, int count, quint8 
     Q_UNUSED(aux);
     if (count <= 0)
         return false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_accepting)
-            return false;
-        // The FIFO would overwrite unread pairs; drop the newest instead, so what the client reads
-        // is whole up to the loss. It holds at most capacity - 1 pairs.
-        if (m_fifo.available() + unsigned(count) >= unsigned(m_fifo.capacity())) {
-            ++m_overruns;
-            markLossLocked();
-            return false;
-        }
-        const unsigned int level = m_fifo.push(pairs, count);
-        m_written += quint64(count);
-        if (level < m_wakeAt)
-            return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_accepting)
+        return false;
+    m_lastArrival = Clock::now();
+    m_silenceReports = 0;
+    // Drop the newest pairs rather than overwrite unread ones, so what the client reads is whole
+    // up to the loss.
+    if (m_fill + size_t(count) > kCapacityPairs) {
+        markLossLocked(quint64(count));
+        return false;
     }
-    m_arrived.notify_one();
+    size_t left = size_t(count);
+    const IqPair *from = pairs;
+    while (left > 0) {
+        const size_t run = std::min(left, kCapacityPairs - m_writeIndex);
+        std::memcpy(m_ring.get() + m_writeIndex, from, sizeof(IqPair) * run);
+        from += run;
+        left -= run;
+        m_writeIndex = (m_writeIndex + run) % kCapacityPairs;
+    }
+    m_fill += size_t(count);
+    m_written += quint64(count);
+    m_timeWritten += quint64(count);
+    if (m_fill >= m_wakeAt)
+        m_changed.notify_all();
     return false;
 }
 
-void StreamSink::streamGap()
+void StreamSink::streamGap(quint64 lostPairs)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_accepting)
-            return;
-        ++m_streamGaps;
-        markLossLocked();
-    }
-    m_arrived.notify_one();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_accepting)
+        return;
+    markLossLocked(lostPairs);
+    m_changed.notify_all();
 }
 
-void StreamSink::markLossLocked()
+void StreamSink::markLossLocked(quint64 lostPairs)
 {
+    m_timeWritten += lostPairs;
     // Several losses with nothing in between are one loss to the reader.
-    if (m_losses.empty() || m_losses.back() != m_written)
-        m_losses.push_back(m_written);
+    if (!m_losses.empty() && m_losses.back().at == m_written)
+        m_losses.back().resumeAt = m_timeWritten;
+    else
+        m_losses.push_back({m_written, m_timeWritten});
 }
 
-StreamSink::Read StreamSink::read(IqPair *out, size_t maxPairs, std::chrono::microseconds timeout,
-                                  size_t *got)
+long long StreamSink::nanosecondsLocked(quint64 index) const
 {
-    *got = 0;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    const auto lossHere = [this] { return !m_losses.empty() && m_losses.front() == m_read; };
-    m_wakeAt = std::max<size_t>(1, std::min(maxPairs, kWakePairs));
-    // A pending loss ends the wait too: the pairs before it go out at once, then the loss.
-    m_arrived.wait_for(lock, timeout, [&] { return !m_losses.empty() || m_fifo.available() >= m_wakeAt; });
-    m_wakeAt = 1;
-    if (!lossHere() && m_fifo.available() == 0)
-        return Read::Timeout;
-    if (lossHere()) {
-        m_losses.pop_front();
-        return Read::Loss;
+    return std::llround(double(index) * 1e9 / m_streamRate);
+}
+
+StreamSink::Clock::time_point StreamSink::silenceReportDueLocked() const
+{
+    return m_lastArrival + kSilentAfter + m_silenceReports * kSilentRepeat;
+}
+
+size_t StreamSink::copyOutLocked(void *to, size_t n, Convert convert)
+{
+    size_t done = 0;
+    while (done < n) {
+        const size_t run = std::min(n - done, kCapacityPairs - m_readIndex);
+        convert(m_ring.get() + m_readIndex, run, to, done);
+        done += run;
+        m_readIndex = (m_readIndex + run) % kCapacityPairs;
     }
-    quint64 n = std::min<quint64>(m_fifo.available(), maxPairs);
-    if (!m_losses.empty())
-        n = std::min(n, m_losses.front() - m_read);
-    m_fifo.pop(out, unsigned(n));
+    m_fill -= n;
     m_read += n;
-    *got = size_t(n);
-    return Read::Data;
+    m_timeRead += n;
+    return n;
 }
 
-quint64 StreamSink::overruns() const
+StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
+                                    std::chrono::microseconds timeout)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_overruns;
+    Result result;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const quint64 generation = m_generation;
+    const auto deadline = Clock::now() + std::min(timeout, std::chrono::microseconds(std::chrono::hours(24)));
+    const size_t wakeAt = std::max<size_t>(1, std::min(maxPairs, kWakePairs));
+    for (;;) {
+        if (!m_open) {
+            result.what = Read::Closed;
+            return result;
+        }
+        if (!m_losses.empty() && m_losses.front().at == m_read) {
+            m_timeRead = m_losses.front().resumeAt;
+            m_losses.pop_front();
+            ++m_overflows;
+            result.what = Read::Loss;
+            result.timeNs = nanosecondsLocked(m_timeRead);
+            return result;
+        }
+        const auto now = Clock::now();
+        const bool changed = generation != m_generation;
+        // A pending loss or the end of the wait sends out what is there at once.
+        if (m_fill >= wakeAt || (m_fill > 0 && (changed || !m_losses.empty() || now >= deadline))) {
+            quint64 n = std::min<quint64>(m_fill, maxPairs);
+            if (!m_losses.empty())
+                n = std::min(n, m_losses.front().at - m_read);
+            result.what = Read::Data;
+            result.timeNs = nanosecondsLocked(m_timeRead);
+            result.pairs = copyOutLocked(to, size_t(n), convert);
+            return result;
+        }
+        if (changed) {
+            result.what = Read::Stopped;
+            return result;
+        }
+        const auto silenceDue = silenceReportDueLocked();
+        if (m_expecting && now >= silenceDue) {
+            ++m_silenceReports;
+            result.what = Read::Silent;
+            result.silentFor = now - m_lastArrival;
+            return result;
+        }
+        if (now >= deadline) {
+            result.what = Read::Timeout;
+            return result;
+        }
+        m_wakeAt = wakeAt;
+        m_changed.wait_until(lock, m_expecting ? std::min(deadline, silenceDue) : deadline);
+        m_wakeAt = 1;
+    }
 }
 
-quint64 StreamSink::streamGaps() const
+quint64 StreamSink::overflows() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_streamGaps;
+    return m_overflows;
 }

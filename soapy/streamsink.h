@@ -1,63 +1,108 @@
 #pragma once
 
 #include "stream/dspabstract.h"
-#include "stream/samplefifo.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 
-// The sample output of a SoapySDR device: the stream receiver pushes into a FIFO that the client's
+// The sample output of a SoapySDR device: the stream receiver pushes into a ring that the client's
 // readStream drains with its own timeout. Where pairs were lost (a gap the stream gave up on, or a
-// push that found the FIFO full) the reader is told once, before the pairs that follow the loss.
-// No thread of its own: the client's reading thread is the delivery thread.
+// push that found the ring full) the reader is told once, before the pairs that follow the loss,
+// and every pair keeps its place on the stream's timeline, lost ones included. No thread of its
+// own: the client's reading thread is the delivery thread.
 class StreamSink : public DspAbstract
 {
 public:
+    using Clock = std::chrono::steady_clock;
     // 8 MiB, about 3.4 s at 312500 samples/s: room for a client that is slow for a moment, such as a
     // flowgraph still starting up, and for the start's 50 ms settle at rates far above the receiver's.
-    static constexpr int kCapacityPairs = 1 << 20;
+    static constexpr size_t kCapacityPairs = size_t(1) << 20;
     // A reader with room for more waits for this many pairs (6.6 ms at 312500 samples/s) rather than
     // waking for every datagram's 200; what is there when its timeout ends is returned all the same.
     static constexpr size_t kWakePairs = 2048;
+    // An activated stream that has had nothing for this long is reported silent, and again every
+    // kSilentRepeat after that while it stays so.
+    static constexpr std::chrono::milliseconds kSilentAfter{1000};
+    static constexpr std::chrono::milliseconds kSilentRepeat{3000};
 
     enum class Read {
-        Data,    // `*got` pairs were copied out
-        Loss,    // pairs were lost right here; reported once
+        Data,    // `pairs` pairs were written out; `timeNs` is the first one's time
+        Loss,    // pairs were lost right here (reported once); `timeNs` is the next pair's time
         Timeout, // nothing came in time
+        Stopped, // the stream was stopped, started or closed while waiting
+        Silent,  // an activated stream has had nothing for `silentFor`
+        Closed,  // no stream is set up
     };
+    struct Result
+    {
+        Read what = Read::Timeout;
+        size_t pairs = 0;
+        long long timeNs = 0;
+        Clock::duration silentFor{};
+    };
+    // Writes `n` pairs to the client's buffer `to`, starting at element `at`.
+    using Convert = void (*)(const IqPair *from, size_t n, void *to, size_t at);
 
     explicit StreamSink(QObject *parent = nullptr);
+    ~StreamSink() override;
 
-    // Empties the FIFO and forgets earlier losses: a new stream begins. The callback is not used.
+    // The client's side: a stream is set up (or closed), activated (or not). Each change wakes
+    // every waiting reader at once.
+    void setOpen(bool open);
+    void setExpecting(bool expecting);
+    // The rate that timestamps count in, for the streams started from now on.
+    void setSampleRate(double samplesPerSecond);
+
+    // A new stream begins: the ring empties, earlier losses are forgotten, time starts at 0.
     void startOutput(quint16 mode, HostCallback callback) override;
-    // Empties the FIFO too; pairs pushed until the next start are dropped.
+    // Empties the ring too; pairs pushed until the next start are dropped.
     bool stopOutput() override;
     bool pushSamples(const IqPair *pairs, void *work, int count, quint8 aux) override;
-    void streamGap() override;
+    void streamGap(quint64 lostPairs) override;
 
-    // Waits up to `timeout` for min(maxPairs, kWakePairs) pairs or a loss, then copies what is there,
-    // at most `maxPairs` and never across a loss. Timeout only when nothing came at all.
-    Read read(IqPair *out, size_t maxPairs, std::chrono::microseconds timeout, size_t *got);
+    // Waits up to `timeout` for min(maxPairs, kWakePairs) pairs, a loss or a change of state, then
+    // writes out what is there, at most `maxPairs` and never across a loss.
+    Result read(void *to, size_t maxPairs, Convert convert, std::chrono::microseconds timeout);
 
-    // Pushes that found the FIFO full, and gaps the stream gave up on, since construction.
-    quint64 overruns() const;
-    quint64 streamGaps() const;
+    // Losses reported to readers since construction.
+    quint64 overflows() const;
 
 private:
-    void markLossLocked();
+    struct Loss
+    {
+        quint64 at;       // pairs written before it
+        quint64 resumeAt; // timeline index of the pair after it
+    };
+
+    void markLossLocked(quint64 lostPairs);
     void beginLocked(bool accepting);
+    void changedLocked();
+    long long nanosecondsLocked(quint64 index) const;
+    size_t copyOutLocked(void *to, size_t n, Convert convert);
+    Clock::time_point silenceReportDueLocked() const;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    SampleFifo m_fifo{kCapacityPairs};
+    std::condition_variable m_changed;
+    const std::unique_ptr<IqPair[]> m_ring;
+    size_t m_writeIndex = 0;
+    size_t m_readIndex = 0;
+    size_t m_fill = 0;
+    bool m_open = false;
+    bool m_expecting = false;
     bool m_accepting = false; // between startOutput and stopOutput
-    quint64 m_written = 0;    // pairs pushed since the stream began
-    quint64 m_read = 0;       // pairs read since the stream began
-    size_t m_wakeAt = 1;      // fill level at which a push wakes the waiting reader
-    // Positions (in pairs written) where pairs were lost, oldest first; each is reported once.
-    std::deque<quint64> m_losses;
-    quint64 m_overruns = 0;
-    quint64 m_streamGaps = 0;
+    quint64 m_generation = 0; // counts changes of state, which end every wait
+    double m_rate = 1.0;
+    double m_streamRate = 1.0; // the rate of the stream now running
+    quint64 m_written = 0;     // pairs pushed since the stream began
+    quint64 m_read = 0;        // pairs read since the stream began
+    quint64 m_timeWritten = 0; // timeline index of the next pair pushed (lost pairs count)
+    quint64 m_timeRead = 0;    // timeline index of the next pair read
+    size_t m_wakeAt = 1;       // fill level at which a push wakes the readers
+    std::deque<Loss> m_losses; // oldest first; each is reported once
+    Clock::time_point m_lastArrival{};
+    int m_silenceReports = 0; // since the last arrival
+    quint64 m_overflows = 0;
 };

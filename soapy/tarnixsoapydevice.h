@@ -16,8 +16,9 @@ class TarnixControl;
 
 // One receiver as a SoapySDR device: one RX channel over the same connection controller, driver
 // and stream receiver as the plug-in. Control calls may come from any client thread; they take
-// turns on one lock, since the controller expects one caller at a time. readStream takes only the
-// sample sink's lock, so it never waits behind a control call.
+// turns on one lock, since the controller expects one caller at a time. readStream never waits for
+// that lock, so a control call never holds up the samples. The definitions are split as in other
+// SoapySDR modules: device.cpp (life, identity, sensors), settings.cpp, streaming.cpp.
 class TarnixSoapyDevice : public SoapySDR::Device
 {
 public:
@@ -25,11 +26,12 @@ public:
     static constexpr double kMaxFrequencyHz = 800e6;
     static constexpr double kDefaultFrequencyHz = 7.2e6;
     static constexpr double kAttenuationDb = 20.0;
+    static constexpr double kMaxCorrectionPpm = 1000.0;
     static constexpr size_t kStreamMtuPairs = 16384;
 
     // Connects and reads the device information and the calibration; throws std::runtime_error
-    // when the connection cannot be opened.
-    explicit TarnixSoapyDevice(const Receiver &receiver);
+    // when the connection cannot be opened. `args` may set "lpf" as writeSetting does.
+    TarnixSoapyDevice(const Receiver &receiver, const SoapySDR::Kwargs &args);
     ~TarnixSoapyDevice() override;
 
     // Stops the stream and closes the connection, leaving no thread running. Idempotent; called at
@@ -39,6 +41,8 @@ public:
     static void shutdownAll();
     // The receivers that open devices of this process stream from with `port` as their local port.
     static QList<Receiver> streamingOn(quint16 port);
+    // What a person calls the receiver: "TarnixDDC" and its serial, whatever its address.
+    static std::string labelFor(const QString &serial);
 
     // Identification
     std::string getDriverKey() const override;
@@ -63,6 +67,19 @@ public:
     int readStream(SoapySDR::Stream *stream, void *const *buffs, const size_t numElems, int &flags,
                    long long &timeNs, const long timeoutUs) override;
 
+    // Antenna: the one input
+    std::vector<std::string> listAntennas(const int direction, const size_t channel) const override;
+    void setAntenna(const int direction, const size_t channel, const std::string &name) override;
+    std::string getAntenna(const int direction, const size_t channel) const override;
+
+    // Front-end corrections
+    bool hasDCOffsetMode(const int direction, const size_t channel) const override;
+    void setDCOffsetMode(const int direction, const size_t channel, const bool automatic) override;
+    bool getDCOffsetMode(const int direction, const size_t channel) const override;
+    bool hasFrequencyCorrection(const int direction, const size_t channel) const override;
+    void setFrequencyCorrection(const int direction, const size_t channel, const double value) override;
+    double getFrequencyCorrection(const int direction, const size_t channel) const override;
+
     // Gain: the attenuator
     std::vector<std::string> listGains(const int direction, const size_t channel) const override;
     void setGain(const int direction, const size_t channel, const std::string &name,
@@ -71,7 +88,7 @@ public:
     SoapySDR::Range getGainRange(const int direction, const size_t channel,
                                  const std::string &name) const override;
 
-    // Frequency
+    // Frequency: "RF", and "CORR" (the correction in ppm)
     void setFrequency(const int direction, const size_t channel, const double frequency,
                       const SoapySDR::Kwargs &args) override;
     void setFrequency(const int direction, const size_t channel, const std::string &name,
@@ -88,10 +105,12 @@ public:
     double getSampleRate(const int direction, const size_t channel) const override;
     std::vector<double> listSampleRates(const int direction, const size_t channel) const override;
     SoapySDR::RangeList getSampleRateRange(const int direction, const size_t channel) const override;
+    void setBandwidth(const int direction, const size_t channel, const double bandwidth) override;
     double getBandwidth(const int direction, const size_t channel) const override;
     std::vector<double> listBandwidths(const int direction, const size_t channel) const override;
+    SoapySDR::RangeList getBandwidthRange(const int direction, const size_t channel) const override;
 
-    // Sensors: the reference-clock and PLL flags of the device information
+    // Sensors: the reference-clock and PLL flags of the device information, and the overflows
     std::vector<std::string> listSensors() const override;
     SoapySDR::ArgInfo getSensorInfo(const std::string &key) const override;
     std::string readSensor(const std::string &key) const override;
@@ -105,17 +124,23 @@ private:
     struct RxStream
     {
         enum class Format { CS32, CF32, CS16 } format;
-        std::vector<IqPair> scratch; // conversion buffer for the formats that are not native
     };
 
-    RxStream *checkedStream(SoapySDR::Stream *stream) const;
-    // Starts the receiver at the current rate and sends tuning, attenuator and filter again.
-    bool startLocked();
+    // Starts the receiver at the current rate and sends tuning, attenuator and filter again; on
+    // failure says why in `why`.
+    bool startLocked(std::string *why);
     // Stops the receiver and reconnects, so the next start takes the stream up from its beginning.
     void stopLocked();
+    // A stream that stays silent is started again, on the reading thread, when no control call holds
+    // the lock.
+    void restartSilentStream(std::chrono::steady_clock::duration silentFor);
+    // Sends the tuning word for the frequency and the correction.
+    void tuneLocked();
+    double rateLocked() const;
     ReceiverInfo freshInfo() const;
     // The controller; throws once the device was shut down. Call with m_lock held.
     TarnixControl &control() const;
+    std::string name() const;
 
     const Receiver m_receiver;
     // Declared before the controller, which pushes into it until the controller is gone.
@@ -124,14 +149,18 @@ private:
     mutable std::mutex m_lock; // every member below, and every call into the controller
     std::unique_ptr<TarnixControl> m_control;
     bool m_connected = false;
-    std::atomic<bool> m_active{false}; // written under m_lock; streamingOn() reads it without
+    std::atomic<bool> m_active{false}; // activated by the client; streamingOn() reads it unlocked
+    bool m_running = false;            // the receiver took the start command
+    // The stream handle; its own lock, so readStream checks it without waiting behind control calls.
+    mutable std::mutex m_streamLock;
     std::unique_ptr<RxStream> m_stream;
-    // The same stream, for readStream's check of its handle without the lock.
-    std::atomic<RxStream *> m_streamHandle{nullptr};
+    std::atomic<bool> m_silent{false}; // a silence was reported and nothing has come since
     int m_rateIndex = kDefaultRateIndex;
     double m_frequencyHz = kDefaultFrequencyHz;
+    double m_correctionPpm = 0.0;
     bool m_attenuator = false;
     bool m_lpf = true;
+    bool m_dcRemoval = true;
     ReceiverInfo m_info;
     bool m_infoOk = false;
     CalibrationData m_calibration;
