@@ -260,8 +260,10 @@ int TarnixSoapyDevice::readStream(SoapySDR::Stream *stream, void *const *buffs, 
         return SOAPY_SDR_STREAM_ERROR;
     case StreamSink::Read::Closed:
         return SOAPY_SDR_STREAM_ERROR;
-    case StreamSink::Read::Timeout:
     case StreamSink::Read::Stopped:
+        flags = SOAPY_SDR_END_BURST;
+        return 0;
+    case StreamSink::Read::Timeout:
         break;
     }
     return SOAPY_SDR_TIMEOUT;

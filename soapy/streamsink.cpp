@@ -12,7 +12,7 @@ void StreamSink::setOpen(bool open)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_open = open;
-    changedLocked();
+    changedLocked(!open);
 }
 
 void StreamSink::setExpecting(bool expecting)
@@ -21,7 +21,7 @@ void StreamSink::setExpecting(bool expecting)
     m_expecting = expecting;
     m_lastArrival = Clock::now();
     m_silenceReports = 0;
-    changedLocked();
+    changedLocked(!expecting);
 }
 
 void StreamSink::setSampleRate(double samplesPerSecond)
@@ -54,12 +54,13 @@ void StreamSink::beginLocked(bool accepting)
     m_losses.clear();
     m_lastArrival = Clock::now();
     m_silenceReports = 0;
-    changedLocked();
+    changedLocked(!accepting);
 }
 
-void StreamSink::changedLocked()
+void StreamSink::changedLocked(bool stopped)
 {
-    ++m_generation;
+    if (stopped)
+        ++m_stops;
     m_changed.notify_all();
 }
 
@@ -146,9 +147,10 @@ StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
 {
     Result result;
     std::unique_lock<std::mutex> lock(m_mutex);
-    const quint64 generation = m_generation;
+    const quint64 stops = m_stops;
     const auto deadline = Clock::now() + std::min(timeout, std::chrono::microseconds(std::chrono::hours(24)));
     const size_t wakeAt = std::max<size_t>(1, std::min(maxPairs, kWakePairs));
+    auto holdUntil = Clock::time_point::max();
     for (;;) {
         if (!m_open) {
             result.what = Read::Closed;
@@ -163,9 +165,12 @@ StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
             return result;
         }
         const auto now = Clock::now();
-        const bool changed = generation != m_generation;
-        // A pending loss or the end of the wait sends out what is there at once.
-        if (m_fill >= wakeAt || (m_fill > 0 && (changed || !m_losses.empty() || now >= deadline))) {
+        const bool stopped = stops != m_stops;
+        if (m_fill > 0 && holdUntil == Clock::time_point::max())
+            holdUntil = now + kMaxHold;
+        // A pending loss, a stop or the end of the wait sends out what is there at once.
+        if (m_fill >= wakeAt ||
+            (m_fill > 0 && (stopped || !m_losses.empty() || now >= std::min(deadline, holdUntil)))) {
             quint64 n = std::min<quint64>(m_fill, maxPairs);
             if (!m_losses.empty())
                 n = std::min(n, m_losses.front().at - m_read);
@@ -174,7 +179,7 @@ StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
             result.pairs = copyOutLocked(to, size_t(n), convert);
             return result;
         }
-        if (changed) {
+        if (stopped) {
             result.what = Read::Stopped;
             return result;
         }
@@ -190,7 +195,7 @@ StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
             return result;
         }
         m_wakeAt = wakeAt;
-        m_changed.wait_until(lock, m_expecting ? std::min(deadline, silenceDue) : deadline);
+        m_changed.wait_until(lock, std::min({deadline, holdUntil, m_expecting ? silenceDue : deadline}));
         m_wakeAt = 1;
     }
 }

@@ -23,6 +23,8 @@ public:
     // A reader with room for more waits for this many pairs (6.6 ms at 312500 samples/s) rather than
     // waking for every datagram's 200; what is there when its timeout ends is returned all the same.
     static constexpr size_t kWakePairs = 2048;
+    // Nor does it hold pairs back for longer than this, however long its timeout.
+    static constexpr std::chrono::milliseconds kMaxHold{50};
     // An activated stream that has had nothing for this long is reported silent, and again every
     // kSilentRepeat after that while it stays so.
     static constexpr std::chrono::milliseconds kSilentAfter{1000};
@@ -32,7 +34,7 @@ public:
         Data,    // `pairs` pairs were written out; `timeNs` is the first one's time
         Loss,    // pairs were lost right here (reported once); `timeNs` is the next pair's time
         Timeout, // nothing came in time
-        Stopped, // the stream was stopped, started or closed while waiting
+        Stopped, // the stream was stopped, deactivated or closed while waiting
         Silent,  // an activated stream has had nothing for `silentFor`
         Closed,  // no stream is set up
     };
@@ -49,8 +51,8 @@ public:
     explicit StreamSink(QObject *parent = nullptr);
     ~StreamSink() override;
 
-    // The client's side: a stream is set up (or closed), activated (or not). Each change wakes
-    // every waiting reader at once.
+    // The client's side: a stream is set up (or closed), activated (or not). A close or a
+    // deactivation ends every reader's wait at once.
     void setOpen(bool open);
     void setExpecting(bool expecting);
     // The rate that timestamps count in, for the streams started from now on.
@@ -79,7 +81,8 @@ private:
 
     void markLossLocked(quint64 lostPairs);
     void beginLocked(bool accepting);
-    void changedLocked();
+    // Wakes every waiting reader to look again; a stop also ends their wait.
+    void changedLocked(bool stopped);
     long long nanosecondsLocked(quint64 index) const;
     size_t copyOutLocked(void *to, size_t n, Convert convert);
     Clock::time_point silenceReportDueLocked() const;
@@ -93,7 +96,7 @@ private:
     bool m_open = false;
     bool m_expecting = false;
     bool m_accepting = false; // between startOutput and stopOutput
-    quint64 m_generation = 0; // counts changes of state, which end every wait
+    quint64 m_stops = 0;      // counts stops, closes and deactivations, which end every wait
     double m_rate = 1.0;
     double m_streamRate = 1.0; // the rate of the stream now running
     quint64 m_written = 0;     // pairs pushed since the stream began

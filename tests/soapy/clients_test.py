@@ -1,19 +1,26 @@
 #!/usr/bin/python3
-"""SoapySDR programs we did not write, against the module and simulated receivers.
+"""SoapySDR programs we did not write, at their defaults, against the module and simulated receivers.
 
 Runs in the host namespace of scripts/netns-run (the simulator's verifiable pattern on the receiver
 side); the module comes from SOAPY_SDR_PLUGIN_PATH. One case per run:
-  util      SoapySDRUtil finds both receivers, probes one and streams from it
-  python    the Python bindings: pattern, a loss for good, a FIFO overrun, retune, rate change
-  gnuradio  GNU Radio's SoapySDR source in a headless flowgraph into a file
-  remote    SoapySDRServer here, a driver=remote client in the receivers' namespace
+  util       SoapySDRUtil finds both receivers, probes one and streams from it
+  python     the Python bindings: pattern and timestamps, a loss for good, an overrun, rates, logging
+  grc        a GNU Radio Companion flowgraph (Soapy Custom Source at its defaults) compiled by grcc
+  osmosdr    gr-osmosdr's source making the calls gqrx makes when it opens a device, 8 s, a retune
+  gqrx       gqrx itself under Xvfb with a configuration saved from another device
+  rtl433     rtl_433 recording at an offered rate, and at its own default rate
+  sequences  SDR++'s and CubicSDR's call sequences; a receiver that falls silent and comes back
+  remote     SoapySDRServer here, a driver=remote client in the receivers' namespace: an intact
+             stream, SDR++'s and CubicSDR's sequences
 Debian's Python packages import under /usr/bin/python3 only.
 """
 import os
+import re
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import numpy as np
@@ -23,6 +30,10 @@ from SoapySDR import SOAPY_SDR_RX as RX
 FIRST, SECOND = "RVD010a1f00123", "RVD010a1f00124"
 PAIRS_PER_DATAGRAM = 200
 LOST_AT = 9000  # the python case's simulator loses datagrams from here on (--lose-for-good)
+# The sequences and remote cases' simulator falls silent at these datagrams of every stream
+# (--silence 3000:3000 --silence 6000:20000): 1.9 s into a stream at 312500 samples/s.
+SILENT_AT, SILENT_AGAIN_AT = 3000, 6000
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def fail(message):
@@ -37,9 +48,15 @@ def check(condition, message):
 
 def pattern_indices(i, q):
     """The sample index each 32-bit pair carries (see tools/sim/pattern.h)."""
-    i, q = i.astype(np.uint32), q.astype(np.uint32)
+    i, q = i.astype(np.int64) & 0xFFFFFFFF, q.astype(np.int64) & 0xFFFFFFFF
     check(not ((i | q) & 0xFF).any(), "a pair that is not a pattern sample")
-    return (i >> 8).astype(np.uint64) | ((q >> 8).astype(np.uint64) << 24)
+    return (i >> 8) | ((q >> 8) << 24)
+
+
+def complex_indices(data):
+    """Pattern indices of CF32 samples: full scale 2^31, so every 24-bit sample is exact."""
+    return pattern_indices(np.round(data.real.astype(np.float64) * 2**31).astype(np.int64),
+                           np.round(data.imag.astype(np.float64) * 2**31).astype(np.int64))
 
 
 def check_run(n, what):
@@ -49,31 +66,56 @@ def check_run(n, what):
           % (what, steps.size, n[steps[0]] if steps.size else 0))
 
 
+def check_complex_file(path, pairs, what):
+    n = complex_indices(np.fromfile(path, np.complex64))
+    check(n.size == pairs, "%s holds %d pairs, not %d" % (what, n.size, pairs))
+    check_run(n, what)
+
+
+class Log:
+    """What the module says through SoapySDR's logger."""
+
+    def __init__(self):
+        self.lines = []
+        SoapySDR.registerLogHandler(lambda level, text: self.lines.append((level, text)))
+
+    def count(self, level, text):
+        return sum(1 for lv, t in self.lines if lv == level and text in t)
+
+
 class Reader:
-    """A CS32 stream read into runs of pattern indices, split where the module reports a loss."""
+    """A CS32 stream read into runs of pattern indices, split where the module reports a loss.
+    Every read's timestamp must be its first sample's index at the rate: lost samples count."""
 
     def __init__(self, device, args=None):
         self.device = device
+        self.rate = device.getSampleRate(RX, 0)
         self.stream = device.setupStream(RX, SoapySDR.SOAPY_SDR_CS32, [0], args or {})
         self.buffer = np.zeros(2 * 8192, np.int32)
         device.activateStream(self.stream)
 
-    def read(self, seconds):
-        runs, current, timeouts = [], [], 0
+    def read(self, seconds, errors_allowed=False):
+        runs, current, timeouts, errors = [], [], 0, 0
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             r = self.device.readStream(self.stream, [self.buffer], 8192, timeoutUs=200000)
             if r.ret > 0:
-                current.append(pattern_indices(self.buffer[0:2 * r.ret:2], self.buffer[1:2 * r.ret:2]))
-            elif r.ret == SoapySDR.SOAPY_SDR_OVERFLOW:
-                runs.append(np.concatenate(current) if current else np.zeros(0, np.uint64))
+                n = pattern_indices(self.buffer[0:2 * r.ret:2], self.buffer[1:2 * r.ret:2])
+                self.rate = self.device.getSampleRate(RX, 0)
+                check(r.flags & SoapySDR.SOAPY_SDR_HAS_TIME and r.timeNs == round(n[0] * 1e9 / self.rate),
+                      "the time of sample %d is %d ns" % (n[0], r.timeNs))
+                current.append(n)
+            elif r.ret in (SoapySDR.SOAPY_SDR_OVERFLOW, SoapySDR.SOAPY_SDR_STREAM_ERROR):
+                errors += r.ret == SoapySDR.SOAPY_SDR_STREAM_ERROR
+                runs.append(np.concatenate(current) if current else np.zeros(0, np.int64))
                 current = []
             elif r.ret == SoapySDR.SOAPY_SDR_TIMEOUT:
                 timeouts += 1
             else:
                 fail("readStream returned %d" % r.ret)
-        runs.append(np.concatenate(current) if current else np.zeros(0, np.uint64))
-        check(timeouts == 0, "%d timeouts while streaming" % timeouts)
+        runs.append(np.concatenate(current) if current else np.zeros(0, np.int64))
+        check(errors_allowed or (timeouts == 0 and errors == 0),
+              "%d timeouts and %d errors while streaming" % (timeouts, errors))
         return runs
 
     def close(self):
@@ -96,12 +138,13 @@ def tasks():
 def case_util():
     found = subprocess.run(["SoapySDRUtil", "--find=driver=tarnixddc"], capture_output=True, text=True,
                            timeout=30).stdout
-    check(FIRST in found and SECOND in found, "--find lists both receivers:\n" + found)
+    check(FIRST in found and SECOND in found and "label=TarnixDDC " + FIRST in found,
+          "--find lists both receivers by name and serial:\n" + found)
     probe = subprocess.run(["SoapySDRUtil", "--probe=driver=tarnixddc,serial=" + SECOND], capture_output=True,
                            text=True, timeout=30).stdout
     for text in ["Channels: 1 Rx, 0 Tx", "Stream formats: CS32, CF32, CS16", "ATT gain range: [-20, 0, 20] dB",
                  "Sample rates: 0.0390625, 0.078125, 0.15625, 0.3125 MSps", "key=lpf, default=true",
-                 "pll1_locked (pll1_locked): true", "serial=" + SECOND, "firmware=1.4"]:
+                 "Antennas: RX", "pll1_locked (pll1_locked): true", "serial=" + SECOND, "firmware=1.4"]:
         check(text in probe, "--probe shows " + text + ":\n" + probe)
     rate = subprocess.Popen(["SoapySDRUtil", "--args=driver=tarnixddc,serial=" + FIRST, "--rate=312500",
                              "--direction=RX"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -116,9 +159,11 @@ def case_util():
 
 
 def case_python():
+    log = Log()
     before = tasks()
     found = SoapySDR.Device.enumerate("driver=tarnixddc,serial=" + SECOND)
-    check(len(found) == 1 and found[0]["label"] == "TarnixDDC " + SECOND, "serial= keeps one receiver: %s" % found)
+    check(len(found) == 1 and found[0]["label"] == "TarnixDDC " + SECOND and "addr" not in found[0],
+          "serial= keeps one receiver, named without its address: %s" % found)
 
     device = SoapySDR.Device("driver=tarnixddc,serial=" + FIRST)
     device.setSampleRate(RX, 0, 156250)
@@ -143,10 +188,12 @@ def case_python():
     check(len(runs) == 1, "a retune or a search loses nothing")
     check_run(runs[0], "after a retune and a search")
 
-    time.sleep(7.5)  # a client that stops reading: the FIFO (about 6.7 s at this rate) overruns
+    time.sleep(7.5)  # a client that stops reading: the buffer (about 6.7 s at this rate) overruns
     runs = reader.read(1)
-    check(len(runs) == 2, "one loss report for a FIFO overrun, got %d runs" % len(runs))
-    check_loss(runs[0], runs[1], "FIFO overrun")
+    check(len(runs) == 2, "one loss report for an overrun, got %d runs" % len(runs))
+    check_loss(runs[0], runs[1], "overrun")
+    check(log.count(SoapySDR.SOAPY_SDR_SSI, "O") == 2 and device.readSensor("overflows") == "2",
+          "each loss prints O and counts: %s" % log.lines)
 
     device.setSampleRate(RX, 0, 312500)  # rate change while active: a new stream at the new rate
     runs = reader.read(2)
@@ -174,8 +221,21 @@ def case_python():
     device.deactivateStream(stream)
     device.closeStream(stream)
 
+    # Rates a program asks for are served by the nearest offered one; within 1 Hz is that one.
+    for asked, served, warned in [(2400000, 312500, 1), (250000, 312500, 1), (39062, 39062.5, 0), (100000, 78125, 1)]:
+        device.setSampleRate(RX, 0, asked)
+        check(device.getSampleRate(RX, 0) == served, "%d is served by %g" % (asked, served))
+        check(log.count(SoapySDR.SOAPY_SDR_WARNING, "%d samples/s is not offered" % asked) == warned,
+              "a warning for %d only when it is not served as asked" % asked)
+    device.setFrequency(RX, 0, 868e6)
+    check(device.getFrequency(RX, 0) == 800e6 and log.count(SoapySDR.SOAPY_SDR_WARNING, "tuned to 800000000 Hz") == 1,
+          "868 MHz is tuned to 800 MHz, with a warning")
+    device.setFrequency(RX, 0, "CORR", 2.5)
+    check(device.getFrequencyCorrection(RX, 0) == 2.5 and device.getFrequency(RX, 0) == 800e6,
+          "the correction reads back and leaves the frequency")
     for bad in [lambda: device.setSampleRate(RX, 0, float("nan")), lambda: device.setGain(RX, 0, "LNA", 0),
                 lambda: device.setFrequency(RX, 1, 1e6), lambda: device.writeSetting("lpf", "maybe"),
+                lambda: device.setAntenna(RX, 0, "TX/RX"),
                 lambda: device.setupStream(SoapySDR.SOAPY_SDR_TX, SoapySDR.SOAPY_SDR_CS32),
                 lambda: SoapySDR.Device("driver=tarnixddc,serial=RVD010a1f99999")]:
         try:
@@ -193,31 +253,263 @@ def case_python():
     check(tasks() == before, "closing the device leaves no thread running: %s, %d before" % (names, before))
 
 
-def check_complex_file(path, rate, seconds):
-    data = np.fromfile(path, np.complex64)
-    # Full scale 2^31: every 24-bit sample (times 256) is exact in a float.
-    i = np.round(data.real.astype(np.float64) * 2**31).astype(np.int64)
-    q = np.round(data.imag.astype(np.float64) * 2**31).astype(np.int64)
-    n = pattern_indices(i & 0xFFFFFFFF, q & 0xFFFFFFFF)
-    check(n.size == rate * seconds, "the file holds %d pairs" % n.size)
-    check_run(n, "GNU Radio file")
+def run_logged(command, what, timeout=60):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout)
+    out = "\n".join(line for line in result.stdout.splitlines() if "xtrx" not in line)
+    check(result.returncode == 0, "%s exited with %d:\n%s" % (what, result.returncode, out))
+    return out
 
 
-def case_gnuradio():
-    from gnuradio import blocks, gr, soapy
-    rate, seconds = 312500, 3
+def case_grc():
+    pairs = 312500 * 3
+    with tempfile.TemporaryDirectory() as tmp:
+        run_logged(["grcc", "-o", tmp, os.path.join(HERE, "soapy_custom_source.grc")], "grcc")
+        path = os.path.join(tmp, "iq.cf32")
+        out = run_logged([sys.executable, os.path.join(tmp, "tarnix_to_file.py"), "--path", path,
+                          "--items", str(pairs)], "the flowgraph")
+        check(not re.search("error|warn|Traceback|not support", out, re.I), "every setter succeeds:\n" + out)
+        check_complex_file(path, pairs, "the Soapy Custom Source's file")
+
+
+def case_osmosdr():
+    import osmosdr
+    from gnuradio import blocks, gr
+    seconds = 8
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "iq.cf32")
         tb = gr.top_block()
-        source = soapy.source("driver=tarnixddc,serial=" + FIRST, "fc32", 1, "", "", [""], [""])
-        source.set_sample_rate(0, rate)
-        source.set_frequency(0, 7.2e6)
-        head = blocks.head(gr.sizeof_gr_complex, rate * seconds)
-        sink = blocks.file_sink(gr.sizeof_gr_complex, path)
-        tb.connect(source, head, sink)
-        tb.run()
+        source = osmosdr.source("soapy=0,driver=tarnixddc")
+        # What gqrx asks when it opens a device, with the rate an RTL-SDR left in its settings.
+        check(source.get_sample_rates().start() == 39062.5 and list(source.get_gain_names()) == ["ATT"] and
+              source.get_gain_range("ATT").start() == -20 and list(source.get_antennas()) == ["RX"] and
+              source.get_freq_range().stop() == 800e6, "what gqrx lists")
+        rate = source.set_sample_rate(2400000)
+        check(rate == 312500, "gqrx is told the rate it gets: %g" % rate)
+        source.set_center_freq(433.92e6)
+        check(source.set_freq_corr(12) == 12, "the correction reads back")
+        source.set_dc_offset_mode(2)  # automatic
+        source.set_iq_balance_mode(0)
+        source.set_gain_mode(False)
+        check(source.set_gain(0, "ATT") == 0, "the attenuator is off")
+        source.set_antenna("RX")
+        source.set_bandwidth(0)
+        head = blocks.head(gr.sizeof_gr_complex, int(rate * seconds))
+        tb.connect(source, head, blocks.file_sink(gr.sizeof_gr_complex, path))
+        tb.start()
+        time.sleep(seconds / 2)
+        source.set_center_freq(145e6)  # gqrx retuning while it runs
+        tb.wait()
         del tb, source
-        check_complex_file(path, rate, seconds)
+        check_complex_file(path, int(rate * seconds), "gr-osmosdr's file")
+
+
+GQRX_CONF = """[General]
+configversion=3
+crashed=false
+
+[input]
+device="soapy=0,driver=tarnixddc"
+frequency=433920000
+sample_rate=2400000
+bandwidth=0
+dc_cancel=true
+iq_balance=true
+
+[remote_control]
+enabled=true
+"""
+
+
+class Desktop:
+    """Xvfb on a display it picks itself and a PulseAudio server into nothing, in a home of its own."""
+
+    def __init__(self, home):
+        self.processes = []
+        os.environ.update(HOME=home, XDG_RUNTIME_DIR=home)
+        read, write = os.pipe()
+        self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                   pass_fds=(write,))
+        os.close(write)
+        display = os.read(read, 16).decode().strip()
+        os.close(read)
+        check(display.isdigit(), "Xvfb gave no display")
+        os.environ["DISPLAY"] = ":" + display
+        self.start(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                    "-L", "module-null-sink", "-L", "module-native-protocol-unix"])
+
+    def start(self, command, **kwargs):
+        self.processes.append(subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs))
+        return self.processes[-1]
+
+    def close(self):
+        for process in reversed(self.processes):
+            stop(process)
+
+
+def gqrx_remote(command):
+    import socket
+    with socket.create_connection(("127.0.0.1", 7356), timeout=5) as s:
+        s.sendall((command + "\n").encode())
+        return s.recv(256).decode().strip()
+
+
+def case_gqrx():
+    with tempfile.TemporaryDirectory() as home:
+        os.makedirs(os.path.join(home, ".config", "gqrx"))
+        with open(os.path.join(home, ".config", "gqrx", "default.conf"), "w") as f:
+            f.write(GQRX_CONF)
+        desktop = Desktop(home)
+        logpath = os.path.join(home, "gqrx.log")
+        try:
+            time.sleep(1)
+            with open(logpath, "w") as logfile:
+                gqrx = subprocess.Popen(["gqrx", "-c", "default.conf"], stdout=logfile, stderr=subprocess.STDOUT)
+            desktop.processes.append(gqrx)
+            deadline = time.monotonic() + 30
+            reply = ""
+            while time.monotonic() < deadline and gqrx.poll() is None and not reply:
+                try:
+                    reply = gqrx_remote("U DSP 1")  # its remote control listens once its window is up
+                except OSError:
+                    time.sleep(0.2)
+            check(reply == "RPRT 0", "gqrx comes up and starts its DSP (%r):\n%s" % (reply, open(logpath).read()))
+            time.sleep(3)
+            strength = float(gqrx_remote("l STRENGTH"))
+            check(gqrx.poll() is None and strength != 0.0, "gqrx runs and sees a signal (%g dBFS)" % strength)
+            out = open(logpath).read()
+            check("exception" not in out and "streaming at 312500" in out, "gqrx's rate is served:\n" + out)
+        finally:
+            desktop.close()
+
+
+def check_cs16_file(path, pairs_at_least):
+    """rtl_433's recording: the top 16 bits of each value, so I counts the index in steps of 256."""
+    d = np.fromfile(path, np.int16)
+    i, q = d[0::2].astype(np.int64) & 0xFFFF, d[1::2]
+    check(i.size >= pairs_at_least and not q.any(), "the recording holds %d pattern pairs" % i.size)
+    steps = np.diff(i) % 65536
+    changes = np.flatnonzero(steps)
+    check(np.isin(steps, [0, 1]).all() and (np.diff(changes) == 256).all(), "the recording is one unbroken run")
+
+
+def case_rtl433():
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "iq.cs16")
+        out = run_logged(["rtl_433", "-d", "driver=tarnixddc", "-s", "312500", "-T", "3", "-w", path], "rtl_433")
+        check("Sample rate set to 312500 S/s." in out and "WARNING" not in out, "rtl_433 at 312500:\n" + out)
+        check_cs16_file(path, 2 * 312500)
+        # Its default 250000 is not offered: it is told so, and the rate it reads back is the one served.
+        out = run_logged(["rtl_433", "-d", "driver=tarnixddc", "-T", "1"], "rtl_433 at its default")
+        check("250000 samples/s is not offered" in out and "Sample rate set to 312500 S/s." in out,
+              "rtl_433 at its default rate:\n" + out)
+
+
+def sdrpp_sequence(args):
+    """SDR++'s source: list, choose the first antenna, every gain at its minimum, the lowest rate;
+    stream from a reader thread; at stop deactivate and close the stream before joining the reader."""
+    device = SoapySDR.Device(args)
+    antennas = device.listAntennas(RX, 0)
+    gains = [(name, device.getGainRange(RX, 0, name)) for name in device.listGains(RX, 0)]
+    rate = sorted(device.listSampleRates(RX, 0))[0]
+    device.setSampleRate(RX, 0, rate)
+    device.setAntenna(RX, 0, antennas[0])
+    for name, gain in gains:
+        device.setGain(RX, 0, name, gain.minimum())
+    device.setFrequency(RX, 0, 7.1e6)
+    stream = device.setupStream(RX, SoapySDR.SOAPY_SDR_CF32)
+    device.activateStream(stream)
+    running, chunks = [True], []
+
+    def worker():
+        buffer = np.zeros(int(rate / 200), np.complex64)
+        while running[0]:
+            r = device.readStream(stream, [buffer], buffer.size)
+            if r.ret > 0:
+                chunks.append(buffer[:r.ret].copy())
+
+    reader = threading.Thread(target=worker)
+    reader.start()
+    time.sleep(1)
+    device.setFrequency(RX, 0, 7.3e6)
+    time.sleep(1)
+    running[0] = False
+    device.deactivateStream(stream)
+    device.closeStream(stream)
+    reader.join(5)
+    check(not reader.is_alive(), "SDR++'s reader ends after the stream is closed")
+    check(device.getGain(RX, 0, "ATT") == -20 and rate == 39062.5, "the minimum is the attenuator, the lowest rate 39062.5")
+    n = complex_indices(np.concatenate(chunks))
+    check_run(n, "SDR++'s samples")
+    check(n[0] == 0 and n.size > 1.5 * rate, "SDR++ read %d pairs from %d" % (n.size, n[0]))
+
+
+def cubicsdr_sequence(args):
+    """CubicSDR's: its frequency correction through "CORR", every setting written back, the MTU, and a
+    reader that waits 2^30 us; stop and close, from another thread, each end the wait at once."""
+    device = SoapySDR.Device(args)
+    device.setSampleRate(RX, 0, 312500)
+    device.setFrequency(RX, 0, "RF", 7.2e6)
+    if "CORR" in device.listFrequencies(RX, 0):
+        device.setFrequency(RX, 0, "CORR", 0)
+    for setting in device.getSettingInfo():
+        device.writeSetting(setting.key, setting.value)
+    stream = device.setupStream(RX, SoapySDR.SOAPY_SDR_CF32, [0])
+    device.activateStream(stream)
+    mtu = device.getStreamMTU(stream)
+    returns, chunks = [], []
+
+    def worker():
+        buffer = np.zeros(mtu, np.complex64)
+        while True:
+            r = device.readStream(stream, [buffer], mtu, timeoutUs=1 << 30)
+            returns.append((time.monotonic(), r.ret))
+            if r.ret > 0:
+                chunks.append(buffer[:r.ret].copy())
+            elif r.ret != SoapySDR.SOAPY_SDR_TIMEOUT:
+                break
+
+    reader = threading.Thread(target=worker)
+    reader.start()
+    # The receiver falls silent at SILENT_AT: the reader then waits, until the stop.
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline and not (returns and time.monotonic() - returns[-1][0] > 0.3):
+        time.sleep(0.05)
+    stopped = time.monotonic()
+    device.deactivateStream(stream)
+    time.sleep(0.3)
+    check(len(returns) >= 2 and returns[-1][1] == 0 and returns[-1][0] - stopped < 0.1,
+          "the waiting reader returns within 100 ms of the stop: %s" % returns[-3:])
+    closed = time.monotonic()
+    device.closeStream(stream)
+    reader.join(5)
+    check(not reader.is_alive() and returns[-1][0] - closed < 0.1, "and within 100 ms of the close")
+    n = complex_indices(np.concatenate(chunks))
+    check_run(n, "CubicSDR's samples")
+    check(n[0] == 0 and n[-1] + 1 == SILENT_AT * PAIRS_PER_DATAGRAM, "CubicSDR read up to the silence")
+
+
+def silent_receiver():
+    """Falls silent for 3 s, streams, falls silent for good: each silence is an error within about a
+    second, the stream goes on after the first, and is started again after the second."""
+    log = Log()
+    device = SoapySDR.Device("driver=tarnixddc,serial=" + FIRST)
+    device.setSampleRate(RX, 0, 312500)
+    reader = Reader(device)
+    runs = [run for run in reader.read(12.5, errors_allowed=True) if run.size]
+    reader.close()
+    check(len(runs) == 3, "three runs between the silences: %s" % [(r[0], r.size) for r in runs])
+    check_run(np.concatenate(runs[:2]), "before and after the first silence")
+    check(runs[0][0] == 0 and runs[1][-1] + 1 == SILENT_AGAIN_AT * PAIRS_PER_DATAGRAM, "all of the stream")
+    check_run(runs[2], "the stream started again")
+    check(runs[2][0] == 0 and log.count(SoapySDR.SOAPY_SDR_WARNING, "has sent nothing") == 2 and
+          log.count(SoapySDR.SOAPY_SDR_INFO, "streams again") == 2 and
+          log.count(SoapySDR.SOAPY_SDR_WARNING, "starting its stream again") >= 1, "logged: %s" % log.lines)
+
+
+def case_sequences():
+    sdrpp_sequence("driver=tarnixddc,serial=" + FIRST)
+    cubicsdr_sequence("driver=tarnixddc,serial=" + FIRST)
+    silent_receiver()
 
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -261,14 +553,15 @@ def case_remote():
             time.sleep(1)
             client = subprocess.run(["ip", "netns", "exec", os.environ["TARNIX_NETNS_RX"], sys.executable, __file__,
                                      "remote-client", host], timeout=120)
-            check(client.returncode == 0, "the remote client read an intact stream")
+            check(client.returncode == 0, "the remote client's cases pass")
         finally:
             for process in reversed(helpers):
                 stop(process)
 
 
 def case_remote_client(host):
-    device = SoapySDR.Device("driver=remote,remote=tcp://%s:55132,remote:driver=tarnixddc,serial=%s" % (host, FIRST))
+    args = "driver=remote,remote=tcp://%s:55132,remote:driver=tarnixddc,serial=%s" % (host, FIRST)
+    device = SoapySDR.Device(args)
     check(device.getHardwareKey() == "TarnixDDC", "the server's device answers")
     device.setSampleRate(RX, 0, 156250)
     reader = Reader(device, {"remote:format": "CS32", "remote:prot": "tcp"})
@@ -277,11 +570,15 @@ def case_remote_client(host):
     check_run(runs[0], "through SoapyRemote")
     check(runs[0].size > 0.8 * 3 * 156250, "%d pairs through SoapyRemote" % runs[0].size)
     reader.close()
+    del reader, device
+    sdrpp_sequence(args)
+    cubicsdr_sequence(args)
 
 
 def main():
     case = sys.argv[1] if len(sys.argv) > 1 else ""
-    cases = {"util": case_util, "python": case_python, "gnuradio": case_gnuradio, "remote": case_remote,
+    cases = {"util": case_util, "python": case_python, "grc": case_grc, "osmosdr": case_osmosdr, "gqrx": case_gqrx,
+             "rtl433": case_rtl433, "sequences": case_sequences, "remote": case_remote,
              "remote-client": lambda: case_remote_client(sys.argv[2])}
     if case not in cases:
         print(__doc__)
