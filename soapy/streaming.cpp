@@ -211,7 +211,10 @@ void TarnixSoapyDevice::restartSilentStream(std::chrono::steady_clock::duration 
                        seconds(silentFor));
         return;
     }
-    // A control call holding the lock goes first; the next report tries again.
+    // Reports come 1 s into a silence and every 3 s after; from the second on, the stream is started
+    // again. A control call holding the lock goes first; the next report tries again.
+    if (silentFor < StreamSink::kSilentAfter + StreamSink::kSilentRepeat)
+        return;
     std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
     if (!lock.owns_lock() || !m_active)
         return;

@@ -138,7 +138,7 @@ def tasks():
 def case_util():
     found = subprocess.run(["SoapySDRUtil", "--find=driver=tarnixddc"], capture_output=True, text=True,
                            timeout=30).stdout
-    check(FIRST in found and SECOND in found and "label=TarnixDDC " + FIRST in found,
+    check(FIRST in found and SECOND in found and "label = TarnixDDC " + FIRST in found,
           "--find lists both receivers by name and serial:\n" + found)
     probe = subprocess.run(["SoapySDRUtil", "--probe=driver=tarnixddc,serial=" + SECOND], capture_output=True,
                            text=True, timeout=30).stdout
