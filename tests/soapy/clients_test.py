@@ -330,7 +330,13 @@ class Desktop:
         self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
                    pass_fds=(write,))
         os.close(write)
-        display = os.read(read, 16).decode().strip()
+        display = b""
+        while not display.endswith(b"\n"):  # the number and the newline come in two writes
+            chunk = os.read(read, 16)
+            if not chunk:
+                break
+            display += chunk
+        display = display.decode().strip()
         os.close(read)
         check(display.isdigit(), "Xvfb gave no display")
         os.environ["DISPLAY"] = ":" + display
@@ -395,8 +401,10 @@ def check_cs16_file(path, pairs_at_least):
 def case_rtl433():
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "iq.cs16")
-        out = run_logged(["rtl_433", "-d", "driver=tarnixddc", "-s", "312500", "-T", "3", "-w", path], "rtl_433")
-        check("Sample rate set to 312500 S/s." in out and "WARNING" not in out, "rtl_433 at 312500:\n" + out)
+        out = run_logged(["rtl_433", "-d", "driver=tarnixddc", "-s", "312500", "-p", "5", "-T", "3", "-w", path],
+                         "rtl_433")
+        check("Sample rate set to 312500 S/s." in out and "Frequency correction set to 5 ppm." in out and
+              "WARNING" not in out, "rtl_433 at 312500 with a correction:\n" + out)
         check_cs16_file(path, 2 * 312500)
         # Its default 250000 is not offered: it is told so, and the rate it reads back is the one served.
         out = run_logged(["rtl_433", "-d", "driver=tarnixddc", "-T", "1"], "rtl_433 at its default")
