@@ -320,36 +320,18 @@ enabled=true
 """
 
 
-class Desktop:
+def start_desktop(home):
     """Xvfb on a display it picks itself and a PulseAudio server into nothing, in a home of its own."""
-
-    def __init__(self, home):
-        self.processes = []
-        os.environ.update(HOME=home, XDG_RUNTIME_DIR=home)
-        read, write = os.pipe()
-        self.start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-                   pass_fds=(write,))
-        os.close(write)
-        display = b""
-        while not display.endswith(b"\n"):  # the number and the newline come in two writes
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            display += chunk
-        display = display.decode().strip()
-        os.close(read)
-        check(display.isdigit(), "Xvfb gave no display")
-        os.environ["DISPLAY"] = ":" + display
-        self.start(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                    "-L", "module-null-sink", "-L", "module-native-protocol-unix"])
-
-    def start(self, command, **kwargs):
-        self.processes.append(subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs))
-        return self.processes[-1]
-
-    def close(self):
-        for process in reversed(self.processes):
-            stop(process)
+    os.environ.update(HOME=home, XDG_RUNTIME_DIR=home)
+    read, write = os.pipe()
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), **quiet)
+    os.close(write)
+    with os.fdopen(read) as f:
+        os.environ["DISPLAY"] = ":" + f.readline().strip()  # once it is ready
+    return [xvfb, subprocess.Popen(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                                    "-L", "module-null-sink", "-L", "module-native-protocol-unix"], **quiet)]
 
 
 def gqrx_remote(command):
@@ -364,15 +346,14 @@ def case_gqrx():
         os.makedirs(os.path.join(home, ".config", "gqrx"))
         with open(os.path.join(home, ".config", "gqrx", "default.conf"), "w") as f:
             f.write(GQRX_CONF)
-        desktop = Desktop(home)
+        processes = start_desktop(home)
         logpath = os.path.join(home, "gqrx.log")
         try:
             time.sleep(1)
             with open(logpath, "w") as logfile:
-                gqrx = subprocess.Popen(["gqrx", "-c", "default.conf"], stdout=logfile, stderr=subprocess.STDOUT)
-            desktop.processes.append(gqrx)
+                processes.append(subprocess.Popen(["gqrx", "-c", "default.conf"], stdout=logfile, stderr=subprocess.STDOUT))
+            gqrx, reply = processes[-1], ""
             deadline = time.monotonic() + 30
-            reply = ""
             while time.monotonic() < deadline and gqrx.poll() is None and not reply:
                 try:
                     reply = gqrx_remote("U DSP 1")  # its remote control listens once its window is up
@@ -385,7 +366,8 @@ def case_gqrx():
             out = open(logpath).read()
             check("exception" not in out and "streaming at 312500" in out, "gqrx's rate is served:\n" + out)
         finally:
-            desktop.close()
+            for process in reversed(processes):
+                stop(process)
 
 
 def check_cs16_file(path, pairs_at_least):
