@@ -1,6 +1,7 @@
 #include "driver/requestengine.h"
 
 #include "platform/mutexlocker.h"
+#include "platform/testseam.h"
 
 RequestEngine::~RequestEngine()
 {
@@ -37,6 +38,7 @@ bool RequestEngine::runTurn(const SendFn &send, const TakeReplyFn &takeReply)
             continue;
         replyPass(reply);
     }
+    platform::passSeam(platform::SeamPoint::DriverBeforeTimeouts);
     timeoutPass();
     return taken == kMaxRepliesPerTurn;
 }
@@ -65,6 +67,7 @@ void RequestEngine::drainSendQueue(const SendFn &send)
         ControlRequest *r = m_sendQueue.takeFirst();
         r->timer.restart();
         send(r->datagram);
+        platform::passSeam(platform::SeamPoint::DriverHandedOver, &r->datagram);
         platform::MutexLocker pendingLock(&m_pendingLock);
         m_pendingList.append(r);
     }

@@ -16,6 +16,13 @@ unsigned long coarseUs(unsigned long us)
 }
 } // namespace
 
+std::int64_t monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void setCoarseClock(bool on)
 {
     g_coarse = on;

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <cstdint>
+
 namespace platform {
+
+// Monotonic time in nanoseconds from an arbitrary origin, the same clock in every thread: the stream
+// thread stamps sends and receive passes with it, the driver thread compares its deadlines to them.
+std::int64_t monotonicNs();
 
 // The length of one tick of Windows' default system timer: what a 1 ms sleep lasts there unless the
 // process asks for a finer timer (and what Windows may impose anyway on a process without visible

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/mutexlocker.h"
 #include "platform/priority.h"
+#include "platform/testseam.h"
 #include "platform/timerresolution.h"
 #include "platform/tsanannotate.h"
 #include "platform/wakesignal.h"
@@ -149,10 +150,18 @@ void TarnixDevice::endOfRun()
 
 void TarnixDevice::sendOutgoing(QUdpSocket &socket)
 {
-    platform::MutexLocker tx(&m_txMutex);
     QByteArray datagram;
-    while (m_outgoing.takeFirst(datagram))
+    // One at a time, the lock not held while sending: the driver can queue more meanwhile.
+    while (takeOutgoing(datagram)) {
+        platform::passSeam(platform::SeamPoint::StreamBeforeSend, &datagram);
         socket.writeDatagram(datagram, m_receiverAddress, m_port);
+    }
+}
+
+bool TarnixDevice::takeOutgoing(QByteArray &out)
+{
+    platform::MutexLocker tx(&m_txMutex);
+    return m_outgoing.takeFirst(out);
 }
 
 int TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer, bool *queuedReplies)

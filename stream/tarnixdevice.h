@@ -55,6 +55,7 @@ private:
     void waitStarted();
     void endOfRun();
     void sendOutgoing(QUdpSocket &socket);
+    bool takeOutgoing(QByteArray &out);
     // Returns the number of reads (failed ones too) and whether a reply was queued.
     int receiveBatch(QUdpSocket &socket, QByteArray &buffer, bool *queuedReplies);
 
