@@ -1,5 +1,7 @@
 #include "driver/requestengine.h"
 
+#include "driver/controllink.h"
+#include "platform/clock.h"
 #include "platform/mutexlocker.h"
 #include "platform/testseam.h"
 
@@ -28,55 +30,94 @@ ControlRequest *RequestEngine::takeFinished(quint64 id)
     return nullptr;
 }
 
-bool RequestEngine::runTurn(const SendFn &send, const TakeReplyFn &takeReply)
+bool RequestEngine::runTurn(ControlLink &link)
 {
-    drainSendQueue(send);
+    drainSendQueue(link);
+    takeSendTimes(link);
+    // Read before the replies: every reply that reached the socket before it is in the queue now.
+    const qint64 readUpTo = link.readUpToNs();
     QByteArray reply;
     int taken = 0;
-    for (; taken < kMaxRepliesPerTurn && takeReply(reply); ++taken) {
+    for (; taken < kMaxRepliesPerTurn && link.takeReply(reply); ++taken) {
         if (wire::codeOf(reply) == wire::kCodeDiscard)
             continue;
         replyPass(reply);
     }
+    if (taken == kMaxRepliesPerTurn)
+        return true; // the replies still queued may answer requests whose deadline has passed
     platform::passSeam(platform::SeamPoint::DriverBeforeTimeouts);
-    timeoutPass();
-    return taken == kMaxRepliesPerTurn;
+    timeoutPass(readUpTo);
+    return false;
 }
 
-int RequestEngine::msUntilDue(int limitMs) const
+int RequestEngine::msUntilDue(ControlLink &link, qint64 nowNs, int limitMs) const
 {
     {
         platform::MutexLocker queueLock(&m_queueLock);
         if (!m_sendQueue.isEmpty())
             return 0;
     }
-    platform::MutexLocker pendingLock(&m_pendingLock);
-    qint64 due = limitMs;
-    // Answered requests wait for their submitter, failed ones have no timeout left to watch.
-    for (const ControlRequest *r : m_pendingList) {
-        if (r->state == ControlRequest::Pending)
-            due = qMin(due, qint64(r->timeoutMs) - r->timer.elapsed());
+    const qint64 readUpTo = link.readUpToNs();
+    qint64 dueNs = qint64(limitMs) * 1000000;
+    bool needRead = false;
+    {
+        platform::MutexLocker pendingLock(&m_pendingLock);
+        // Answered requests wait for their submitter, failed ones have no timeout left to watch, and
+        // a request not on the wire yet has no deadline: the link wakes us when it has sent it.
+        for (const ControlRequest *r : m_pendingList) {
+            if (r->state != ControlRequest::Pending || !r->onTheWire())
+                continue;
+            const qint64 deadline = r->deadlineNs();
+            if (deadline <= readUpTo)
+                return 0;
+            if (deadline <= nowNs)
+                needRead = true; // due, but a reply may still sit unread in the socket
+            else
+                dueNs = qMin(dueNs, deadline - nowNs);
+        }
     }
-    return int(qMax<qint64>(due, 0));
+    if (needRead) {
+        link.requestRead();
+        return limitMs;
+    }
+    // Rounded up: waking a little before the deadline would only find nothing due.
+    return int((dueNs + 999999) / 1000000);
 }
 
-void RequestEngine::drainSendQueue(const SendFn &send)
+void RequestEngine::drainSendQueue(ControlLink &link)
 {
     platform::MutexLocker queueLock(&m_queueLock);
     while (!m_sendQueue.isEmpty()) {
         ControlRequest *r = m_sendQueue.takeFirst();
-        r->timer.restart();
-        send(r->datagram);
+        // Only this thread touches the send time, so no lock for it.
+        r->sentNs = ControlRequest::kNotSent;
+        // A datagram the link could not take is as good as lost on the way: its timeout runs now.
+        if (!link.send(r->datagram, r->id))
+            r->sentNs = platform::monotonicNs();
         platform::passSeam(platform::SeamPoint::DriverHandedOver, &r->datagram);
         platform::MutexLocker pendingLock(&m_pendingLock);
         m_pendingList.append(r);
     }
 }
 
+void RequestEngine::takeSendTimes(ControlLink &link)
+{
+    quint64 id = 0;
+    qint64 sentNs = 0;
+    platform::MutexLocker lock(&m_pendingLock);
+    while (link.takeSent(&id, &sentNs)) {
+        // No match: the request was finished (a reply with its code came) before its copy left.
+        for (ControlRequest *r : qAsConst(m_pendingList)) {
+            if (r->id == id && !r->onTheWire()) {
+                r->sentNs = sentNs;
+                break;
+            }
+        }
+    }
+}
+
 RequestEngine::Fate RequestEngine::timeoutRule(ControlRequest *request)
 {
-    if (request->timer.elapsed() < qint64(request->timeoutMs))
-        return Fate::Stay;
     if (request->resendCount < kMaxResends) {
         ++request->resendCount;
         return Fate::Resend;
@@ -89,58 +130,46 @@ RequestEngine::Fate RequestEngine::timeoutRule(ControlRequest *request)
 void RequestEngine::replyPass(const QByteArray &reply)
 {
     const int code = wire::codeOf(reply);
+    platform::MutexLocker lock(&m_pendingLock);
+    QList<ControlRequest *> leaving;
+    // No stop at the first match: one reply finishes every waiting request with its code. Timeouts
+    // are left to the timeout pass, which runs once every reply there is has been taken.
+    for (ControlRequest *r : qAsConst(m_pendingList)) {
+        if (r->state == ControlRequest::Answered || r->code() != code)
+            continue;
+        if (r->blocking) {
+            r->state = ControlRequest::Answered;
+            r->datagram = reply;
+        } else {
+            leaving.append(r);
+        }
+    }
+    removeFromPending(leaving, {});
+}
+
+void RequestEngine::timeoutPass(qint64 readUpToNs)
+{
     QList<ControlRequest *> resends;
     {
         platform::MutexLocker lock(&m_pendingLock);
         QList<ControlRequest *> leaving;
-        // No stop at the first match: one reply finishes every waiting request with its code.
         for (ControlRequest *r : qAsConst(m_pendingList)) {
-            if (r->state == ControlRequest::Answered)
+            if (r->state != ControlRequest::Pending || !r->onTheWire() || r->deadlineNs() > readUpToNs)
                 continue;
-            if (r->code() == code) {
-                if (r->blocking) {
-                    r->state = ControlRequest::Answered;
-                    r->datagram = reply;
-                } else {
-                    leaving.append(r);
-                }
-                continue;
+            switch (timeoutRule(r)) {
+            case Fate::Stay:
+                break;
+            case Fate::Resend:
+                resends.append(r);
+                break;
+            case Fate::Release:
+                leaving.append(r);
+                break;
             }
-            sortByTimeout(r, &leaving, &resends);
         }
         removeFromPending(leaving, resends);
     }
     scheduleResends(resends);
-}
-
-void RequestEngine::timeoutPass()
-{
-    QList<ControlRequest *> resends;
-    {
-        platform::MutexLocker lock(&m_pendingLock);
-        QList<ControlRequest *> leaving;
-        for (ControlRequest *r : qAsConst(m_pendingList)) {
-            if (r->state != ControlRequest::Answered)
-                sortByTimeout(r, &leaving, &resends);
-        }
-        removeFromPending(leaving, resends);
-    }
-    scheduleResends(resends);
-}
-
-void RequestEngine::sortByTimeout(ControlRequest *request, QList<ControlRequest *> *leaving,
-                                  QList<ControlRequest *> *resends)
-{
-    switch (timeoutRule(request)) {
-    case Fate::Stay:
-        break;
-    case Fate::Resend:
-        resends->append(request);
-        break;
-    case Fate::Release:
-        leaving->append(request);
-        break;
-    }
 }
 
 // Called with pendingLock held. Released requests are deleted; resends are only taken out here.

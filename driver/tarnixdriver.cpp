@@ -1,5 +1,6 @@
 #include "driver/tarnixdriver.h"
 
+#include "driver/controllink.h"
 #include "driver/controlrequest.h"
 #include "driver/requests.h"
 #include "platform/clock.h"
@@ -56,13 +57,34 @@ void TarnixDriver::stopConnection()
     platform::tsanAcquire(this);
 }
 
+namespace {
+
+// The stream receiver as the request engine's link to the socket.
+class DeviceLink : public ControlLink
+{
+public:
+    explicit DeviceLink(TarnixDevice *device) : m_device(device) {}
+    bool send(const QByteArray &datagram, quint64 tag) override
+    {
+        return m_device->queueControl(datagram, tag);
+    }
+    bool takeSent(quint64 *tag, qint64 *sentNs) override { return m_device->takeSent(tag, sentNs); }
+    bool takeReply(QByteArray &out) override { return m_device->takeReply(out); }
+    qint64 readUpToNs() const override { return m_device->readUpToNs(); }
+    void requestRead() override { m_device->requestRead(); }
+
+private:
+    TarnixDevice *m_device;
+};
+
+} // namespace
+
 void TarnixDriver::run()
 {
-    const RequestEngine::SendFn send = [this](const QByteArray &d) { m_device->queueControl(d); };
-    const RequestEngine::TakeReplyFn take = [this](QByteArray &out) { return m_device->takeReply(out); };
+    DeviceLink link(m_device);
     while (m_running) {
-        const bool repliesLeft = m_engine.runTurn(send, take);
-        const int waitMs = repliesLeft ? 0 : m_engine.msUntilDue(kMaxWaitMs);
+        const bool repliesLeft = m_engine.runTurn(link);
+        const int waitMs = repliesLeft ? 0 : m_engine.msUntilDue(link, platform::monotonicNs(), kMaxWaitMs);
         if (waitMs > 0)
             m_work.wait(waitMs);
     }
@@ -77,7 +99,6 @@ ControlRequest *TarnixDriver::buildRequest(QByteArray datagram, bool blocking, q
     r->timeoutMs = timeoutMs;
     r->id = m_requestCounter++;
     r->datagram = std::move(datagram);
-    r->timer.start();
     return r;
 }
 

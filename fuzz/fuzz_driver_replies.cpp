@@ -3,6 +3,7 @@
 // input; then the answered read-outs are decoded as the driver decodes them.
 
 #include "driver/calibration.h"
+#include "driver/controllink.h"
 #include "driver/controlrequest.h"
 #include "driver/receiverinfo.h"
 #include "driver/requestengine.h"
@@ -43,9 +44,41 @@ ControlRequest *request(QByteArray datagram, bool blocking, quint64 id, bool exp
     r->timeoutMs = expireAtOnce ? 0 : 60000;
     r->id = id;
     r->datagram = std::move(datagram);
-    r->timer.start();
     return r;
 }
+
+// Sends at once and has always read the socket up to the present; replies come from the input.
+class FuzzLink : public ControlLink
+{
+public:
+    explicit FuzzLink(FuzzInput &in) : m_in(in) {}
+    bool send(const QByteArray &d, quint64 tag) override
+    {
+        check(d.size() >= wire::kControlHeaderBytes, "sends whole commands");
+        ++sent;
+        m_notes.push_back(tag);
+        return true;
+    }
+    bool takeSent(quint64 *tag, qint64 *sentNs) override
+    {
+        if (m_notes.empty())
+            return false;
+        *tag = m_notes.front();
+        m_notes.erase(m_notes.begin());
+        *sentNs = 0;
+        return true;
+    }
+    bool takeReply(QByteArray &out) override;
+    qint64 readUpToNs() const override { return 1; }
+    void requestRead() override {}
+
+    int sent = 0;
+    int repliesLeft = 0;
+
+private:
+    FuzzInput &m_in;
+    std::vector<quint64> m_notes;
+};
 
 // A control reply: the header with a chosen code and status, then payload bytes from the input.
 QByteArray reply(FuzzInput &in)
@@ -70,6 +103,14 @@ QByteArray raw(FuzzInput &in)
     std::vector<uchar> b(size_t(in.byte() % kMaxReplyBytes));
     in.take(b.data(), b.size());
     return QByteArray(reinterpret_cast<const char *>(b.data()), int(b.size()));
+}
+
+bool FuzzLink::takeReply(QByteArray &out)
+{
+    if (repliesLeft-- <= 0 || m_in.empty())
+        return false;
+    out = m_in.byte() % 2 ? reply(m_in) : raw(m_in);
+    return true;
 }
 
 void decodeCalibration(const ControlRequest &done)
@@ -115,11 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     engine.submit(request(requests::lowPassFilter(true), false, 5, expiry & 16));
     engine.submit(request(requests::startStream(3, 0), false, 6, expiry & 32));
 
-    int sent = 0;
-    const auto send = [&sent](const QByteArray &d) {
-        check(d.size() >= wire::kControlHeaderBytes, "sends whole commands");
-        ++sent;
-    };
+    FuzzLink link(in);
     std::unique_ptr<ControlRequest> calibrationDone, deviceInfoDone;
 
     for (int n = 0; n < kMaxStepsPerInput && !in.empty(); ++n) {
@@ -131,21 +168,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             engine.replyPass(raw(in));
             break;
         case 2:
-            engine.timeoutPass();
+            // Sent at 0, read up to 1 ns: only the requests with a zero timeout are due.
+            engine.takeSendTimes(link);
+            engine.timeoutPass(link.readUpToNs());
             break;
         case 3:
-            engine.drainSendQueue(send);
+            engine.drainSendQueue(link);
             break;
-        case 4: {
-            int replies = in.byte() % 24;
-            engine.runTurn(send, [&](QByteArray &out) {
-                if (replies-- <= 0 || in.empty())
-                    return false;
-                out = in.byte() % 2 ? reply(in) : raw(in);
-                return true;
-            });
+        case 4:
+            link.repliesLeft = in.byte() % 24;
+            engine.runTurn(link);
             break;
-        }
         default:
             if (!calibrationDone)
                 calibrationDone.reset(engine.takeFinished(kCalibrationId));
@@ -163,6 +196,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         decodeCalibration(*calibrationDone);
     if (deviceInfoDone)
         decodeDeviceInfo(*deviceInfoDone);
-    check(sent <= 6 * int(1 + RequestEngine::kMaxResends), "sends each command at most six times");
+    check(link.sent <= 6 * int(1 + RequestEngine::kMaxResends), "sends each command at most six times");
     return 0;
 }

@@ -3,25 +3,25 @@
 #include <QByteArray>
 #include <QList>
 
-// A first-in first-out queue of whole datagrams with a fixed limit: once full, new datagrams are
-// dropped, so a peer that floods us (or a consumer that stalls) cannot grow memory without bound.
-// Not thread-safe; the owner locks.
-class DatagramQueue
+// A first-in first-out queue with a fixed limit: once full, new items are dropped, so a peer that
+// floods us (or a consumer that stalls) cannot grow memory without bound. Not thread-safe; the owner
+// locks.
+template <typename T> class BoundedQueue
 {
 public:
-    explicit DatagramQueue(int limit) : m_limit(limit) {}
+    explicit BoundedQueue(int limit) : m_limit(limit) {}
 
     // False, and nothing stored, when the queue is full.
-    bool append(const QByteArray &datagram)
+    bool append(const T &item)
     {
         if (m_items.size() >= m_limit)
             return false;
-        m_items.append(datagram);
+        m_items.append(item);
         return true;
     }
 
-    // Takes the oldest datagram; false when there is none.
-    bool takeFirst(QByteArray &out)
+    // Takes the oldest item; false when there is none.
+    bool takeFirst(T &out)
     {
         if (m_items.isEmpty())
             return false;
@@ -34,6 +34,9 @@ public:
     int limit() const { return m_limit; }
 
 private:
-    QList<QByteArray> m_items;
+    QList<T> m_items;
     int m_limit;
 };
+
+// Whole datagrams, one per item.
+using DatagramQueue = BoundedQueue<QByteArray>;

@@ -65,12 +65,33 @@ void TarnixDevice::stopReceiving()
     platform::tsanAcquire(this); // see endOfRun()
 }
 
-void TarnixDevice::queueControl(const QByteArray &datagram)
+bool TarnixDevice::queueControl(const QByteArray &datagram, quint64 tag)
 {
+    bool queued;
     {
         platform::MutexLocker tx(&m_txMutex);
-        m_outgoing.append(datagram);
+        queued = m_outgoing.append({datagram, tag});
     }
+    m_waker.wake();
+    return queued;
+}
+
+bool TarnixDevice::takeSent(quint64 *tag, qint64 *sentNs)
+{
+    SentNote note;
+    {
+        platform::MutexLocker tx(&m_txMutex);
+        if (!m_sent.takeFirst(note))
+            return false;
+    }
+    *tag = note.tag;
+    *sentNs = note.sentNs;
+    return true;
+}
+
+void TarnixDevice::requestRead()
+{
+    m_readWanted = true;
     m_waker.wake();
 }
 
@@ -126,10 +147,11 @@ void TarnixDevice::run()
     buffer.reserve(wire::kStreamDatagramBytes);
     bool readable = false;
     do {
-        sendOutgoing(socket);
+        const bool sentTagged = sendOutgoing(socket);
         bool queuedReplies = false;
         const int read = receiveBatch(socket, buffer, &queuedReplies);
-        if (queuedReplies && m_replyWakeup)
+        // The driver learns of sends and replies at once, and of a pass it asked for.
+        if ((sentTagged || queuedReplies || m_readWanted.exchange(false)) && m_replyWakeup)
             m_replyWakeup->notify();
         // A socket that keeps reporting itself readable but yields nothing must not make this spin.
         if (readable && read == 0)
@@ -148,17 +170,27 @@ void TarnixDevice::endOfRun()
     platform::tsanRelease(this);
 }
 
-void TarnixDevice::sendOutgoing(QUdpSocket &socket)
+bool TarnixDevice::sendOutgoing(QUdpSocket &socket)
 {
-    QByteArray datagram;
+    bool sentTagged = false;
+    Outgoing item;
     // One at a time, the lock not held while sending: the driver can queue more meanwhile.
-    while (takeOutgoing(datagram)) {
-        platform::passSeam(platform::SeamPoint::StreamBeforeSend, &datagram);
-        socket.writeDatagram(datagram, m_receiverAddress, m_port);
+    while (takeOutgoing(item)) {
+        platform::passSeam(platform::SeamPoint::StreamBeforeSend, &item.datagram);
+        socket.writeDatagram(item.datagram, m_receiverAddress, m_port);
+        if (item.tag == kNoTag)
+            continue;
+        // Taken once the datagram has left: the reply timeout runs from here. A failed send counts
+        // as sent, like a datagram lost on the way.
+        const qint64 sentNs = platform::monotonicNs();
+        platform::MutexLocker tx(&m_txMutex);
+        m_sent.append({item.tag, sentNs});
+        sentTagged = true;
     }
+    return sentTagged;
 }
 
-bool TarnixDevice::takeOutgoing(QByteArray &out)
+bool TarnixDevice::takeOutgoing(Outgoing &out)
 {
     platform::MutexLocker tx(&m_txMutex);
     return m_outgoing.takeFirst(out);
@@ -170,13 +202,19 @@ int TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer, bool *que
     QHostAddress sender;
     // Held for the whole batch: a reply is taken before or after a batch, never during one.
     platform::MutexLocker rx(&m_rxMutex);
-    while (socket.hasPendingDatagrams()) {
+    for (;;) {
+        // Whatever reached the socket before this moment has been read once a look finds it empty.
+        const qint64 lookedAt = platform::monotonicNs();
+        if (!socket.hasPendingDatagrams()) {
+            m_readUpToNs.store(lookedAt, std::memory_order_release);
+            break;
+        }
         const qint64 pending = socket.pendingDatagramSize();
         buffer.resize(int(qMax<qint64>(pending, 0)));
         const qint64 got = socket.readDatagram(buffer.data(), buffer.size(), &sender);
         ++read; // a failed one too: it took the socket's error away
         if (got < 0)
-            break; // a failed read would otherwise be retried for ever
+            break; // a failed read would otherwise be retried for ever; no claim about the socket
         // Only the address counts: the receiver may answer from another port.
         if (!sender.isEqual(m_receiverAddress, QHostAddress::TolerantConversion))
             continue;

@@ -32,14 +32,24 @@ public:
     // Binds the socket to `port` on any address and starts the thread. True once bound.
     bool startReceiving(const QHostAddress &address, quint16 port);
     void stopReceiving();
-    void queueControl(const QByteArray &datagram);
+    // Queues a control datagram for sending; false when the queue is full and it was dropped. With a
+    // tag other than kNoTag, the moment it left the socket can be taken with takeSent.
+    bool queueControl(const QByteArray &datagram, quint64 tag = kNoTag);
+    bool takeSent(quint64 *tag, qint64 *sentNs);
     bool takeReply(QByteArray &out);
+    // Every datagram that reached the socket before this moment (platform::monotonicNs) has been
+    // read, and the replies among them queued. Taken just before a look at the socket found it empty.
+    qint64 readUpToNs() const { return m_readUpToNs.load(std::memory_order_acquire); }
+    // Asks the thread for one more pass over the socket, and for the reply wake-up once it is done.
+    void requestRead();
     void setGain(double dB);
     qint32 gain() const;
-    // Notified (from this device's thread) after a batch that queued replies. Set while stopped.
+    // Notified (from this device's thread) after a pass that sent tagged datagrams or queued replies,
+    // or that requestRead asked for. Set while stopped.
     void setReplyWakeup(platform::WakeSignal *wakeup) { m_replyWakeup = wakeup; }
 
-    // Neither queue grows past this; a datagram that finds its queue full is dropped.
+    static constexpr quint64 kNoTag = ~quint64(0);
+    // No queue grows past this; a datagram that finds its queue full is dropped.
     static constexpr int kMaxQueuedDatagrams = 1024;
     // Room in the kernel for about a thousand stream datagrams should the thread be held up.
     static constexpr int kReadBufferBytes = 1247232;
@@ -54,8 +64,19 @@ protected:
 private:
     void waitStarted();
     void endOfRun();
-    void sendOutgoing(QUdpSocket &socket);
-    bool takeOutgoing(QByteArray &out);
+    struct Outgoing
+    {
+        QByteArray datagram;
+        quint64 tag;
+    };
+    struct SentNote
+    {
+        quint64 tag;
+        qint64 sentNs;
+    };
+    // Returns whether a tagged datagram was sent.
+    bool sendOutgoing(QUdpSocket &socket);
+    bool takeOutgoing(Outgoing &out);
     // Returns the number of reads (failed ones too) and whether a reply was queued.
     int receiveBatch(QUdpSocket &socket, QByteArray &buffer, bool *queuedReplies);
 
@@ -71,8 +92,11 @@ private:
     QMutex m_txMutex;
     mutable QMutex m_gainMutex;
 
-    DatagramQueue m_replies{kMaxQueuedDatagrams};  // m_rxMutex
-    DatagramQueue m_outgoing{kMaxQueuedDatagrams}; // m_txMutex
+    DatagramQueue m_replies{kMaxQueuedDatagrams};           // m_rxMutex
+    BoundedQueue<Outgoing> m_outgoing{kMaxQueuedDatagrams}; // m_txMutex
+    BoundedQueue<SentNote> m_sent{kMaxQueuedDatagrams};     // m_txMutex
+    std::atomic<qint64> m_readUpToNs{0};
+    std::atomic<bool> m_readWanted{false};
     qint32 m_gain = 1; // m_gainMutex; kept for the driver, the stream does not scale
     std::unique_ptr<StreamSequencer> m_sequencer; // used under m_rxMutex
     platform::SocketWaker m_waker;                // woken by queueControl and stopReceiving

@@ -1,16 +1,67 @@
+#include "driver/controllink.h"
 #include "driver/requestengine.h"
 #include "driver/requests.h"
 #include "protocol/datagram.h"
 
 #include <gtest/gtest.h>
 
-// The engine turned by hand, without threads or sockets. A timeout of 0 ms makes every pass see an
-// expired timer; one of an hour makes no pass see one.
+// The engine turned by hand, without threads or sockets, against a link whose clock the test moves:
+// it sends at once, and has read the socket up to the present. A timeout of 0 ms makes every pass
+// see an expired request; one of an hour makes no pass see one.
 
 namespace {
 
 constexpr quint32 kExpired = 0;
 constexpr quint32 kNever = 3600 * 1000;
+constexpr qint64 kMs = 1000000;
+
+class FakeLink : public ControlLink
+{
+public:
+    bool send(const QByteArray &datagram, quint64 tag) override
+    {
+        sent.append(datagram);
+        if (sendsAtOnce)
+            notes.append({tag, nowNs});
+        else
+            held.append(tag);
+        return true;
+    }
+    bool takeSent(quint64 *tag, qint64 *sentNs) override
+    {
+        if (notes.isEmpty())
+            return false;
+        *tag = notes.first().first;
+        *sentNs = notes.takeFirst().second;
+        return true;
+    }
+    bool takeReply(QByteArray &out) override
+    {
+        if (incoming.isEmpty())
+            return false;
+        out = incoming.takeFirst();
+        return true;
+    }
+    qint64 readUpToNs() const override { return readUpTo < 0 ? nowNs : readUpTo; }
+    void requestRead() override { ++readsRequested; }
+
+    // The held datagrams leave now.
+    void release()
+    {
+        for (const quint64 tag : held)
+            notes.append({tag, nowNs});
+        held.clear();
+    }
+
+    qint64 nowNs = 0;
+    qint64 readUpTo = -1; // behind the clock when set: the socket thread is late
+    bool sendsAtOnce = true;
+    int readsRequested = 0;
+    QList<QByteArray> sent;
+    QList<QByteArray> incoming;
+    QList<quint64> held;
+    QList<QPair<quint64, qint64>> notes;
+};
 
 class EngineTest : public ::testing::Test
 {
@@ -22,28 +73,18 @@ protected:
         r->timeoutMs = timeoutMs;
         r->id = nextId++;
         r->datagram = datagram;
-        r->timer.start();
         engine.submit(r);
         return r;
     }
 
-    // One turn; `incoming` plays the stream receiver's reply queue.
-    void turn()
-    {
-        engine.runTurn([this](const QByteArray &d) { sent.append(d); },
-                       [this](QByteArray &out) {
-                           if (incoming.isEmpty())
-                               return false;
-                           out = incoming.takeFirst();
-                           return true;
-                       });
-    }
+    void turn() { engine.runTurn(link); }
 
     static QByteArray replyTo(quint16 code) { return requests::header(code, 0); }
 
     RequestEngine engine;
-    QList<QByteArray> sent;
-    QList<QByteArray> incoming;
+    FakeLink link;
+    QList<QByteArray> &sent = link.sent;
+    QList<QByteArray> &incoming = link.incoming;
     quint64 nextId = 0;
 };
 
@@ -78,6 +119,59 @@ TEST_F(EngineTest, TimerNotExpiredMeansNoResend)
         turn();
     EXPECT_EQ(sent.size(), 1);
     EXPECT_EQ(engine.takeFinished(id), nullptr);
+}
+
+TEST_F(EngineTest, TimeoutRunsFromTheMomentTheDatagramLeft)
+{
+    link.sendsAtOnce = false;
+    add(requests::startStream(3, 1), true, 20);
+    turn();
+    // Handed over, but the socket thread has not sent it: no deadline yet, however long that takes.
+    link.nowNs = 100 * kMs;
+    turn();
+    EXPECT_EQ(engine.msUntilDue(link, link.nowNs, 100), 100);
+    link.release();
+    turn();
+    EXPECT_EQ(engine.msUntilDue(link, link.nowNs, 100), 20);
+    link.nowNs = 119 * kMs;
+    turn();
+    EXPECT_EQ(sent.size(), 1);
+    link.nowNs = 120 * kMs;
+    turn();
+    turn();
+    EXPECT_EQ(sent.size(), 2);
+}
+
+TEST_F(EngineTest, RequestsWhoseRepliesReachedTheSocketAreNeverResent)
+{
+    const quint64 startId = nextId;
+    add(requests::startStream(3, 1), true, 20);
+    add(requests::tuning(0, 7e6), false, 20);
+    add(requests::attenuator(1), false, 20);
+    turn();
+    ASSERT_EQ(sent.size(), 3);
+
+    // Long past the deadline, but the socket thread has read only up to 15 ms: it is asked to read
+    // on, and nothing is decided until it has.
+    link.nowNs = 50 * kMs;
+    link.readUpTo = 15 * kMs;
+    turn();
+    EXPECT_EQ(engine.msUntilDue(link, link.nowNs, 100), 100);
+    EXPECT_EQ(link.readsRequested, 1);
+    EXPECT_EQ(sent.size(), 3);
+
+    // It has, and found the three replies behind a turn's worth of others: each retires its request.
+    link.readUpTo = -1;
+    for (int i = 0; i < RequestEngine::kMaxRepliesPerTurn; ++i)
+        incoming.append(replyTo(wire::kCmdDeviceInfo));
+    incoming << replyTo(wire::kCmdTuning) << replyTo(wire::kCmdAttenuator) << replyTo(wire::kCmdStartStream);
+    turn();
+    turn();
+    EXPECT_EQ(sent.size(), 3);
+    std::unique_ptr<ControlRequest> start(engine.takeFinished(startId));
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->state, ControlRequest::Answered);
+    EXPECT_EQ(engine.pendingCount(), 0);
 }
 
 TEST_F(EngineTest, ResendGoesOutBeforeLaterRequests)
