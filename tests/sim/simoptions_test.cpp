@@ -34,7 +34,8 @@ TEST(SimOptions, ReceiversAndFaults)
     ASSERT_EQ(
         parseOptions(split("--receiver 10.0.0.7:4000,serial=9,a=0xff,b=0,flags=0x801 --receiver 10.0.0.8 "
                            "--burst-loss 5:3 --lose-for-good 9 --restart-seq 20:65535 --silence 4:250 "
-                           "--ignore-cmd 0x000E --short-reply 0x1A:53 --drop=0.25 --tone 7100000:-10 "
+                           "--ignore-cmd 0x000E --short-reply 0x1A:53 --lose-reply 1:2 --repeated-start "
+                           "ignore --drop=0.25 --tone 7100000:-10 "
                            "--tone 7000000:-20 --signal tones --speed 4 --cal 1,2,3,4,5,6,7,8"),
                      &c, &error),
         ParseResult::Run)
@@ -55,6 +56,8 @@ TEST(SimOptions, ReceiversAndFaults)
     EXPECT_EQ(f.silenceMs[0], qMakePair(quint64(4), 250));
     EXPECT_EQ(f.ignoreCmd, QVector<quint16>{0x000E});
     EXPECT_EQ(f.shortReply[0], qMakePair(quint16(0x1A), 53));
+    EXPECT_EQ(f.loseReply[0], qMakePair(quint16(1), 2));
+    EXPECT_EQ(c.repeatedStart, RepeatedStart::Ignore);
     EXPECT_DOUBLE_EQ(f.drop, 0.25);
     ASSERT_EQ(c.tones.size(), 2) << "given tones replace the default set";
     EXPECT_EQ(c.signal, SignalKind::Tones);
@@ -87,6 +90,7 @@ TEST(SimOptions, BadArgumentsAreRefused)
         "--receiver 10.0.0.1 --receiver 10.0.0.1:50001",
         "--duration -1",
         "--short-reply 0x1A",
+        "--repeated-start twice",
         "--ignore-cmd 0x10000",
     };
     for (const char *args : bad) {

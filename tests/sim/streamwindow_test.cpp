@@ -147,14 +147,14 @@ TEST(StreamWindow, DatagramsCarryHeaderSequenceAndPattern)
         EXPECT_EQ(quint32(last[0]) | quint32(last[1]) << 8 | quint32(last[2]) << 16,
                   pattern::i24(k * 200 + 199));
     }
-    // A start while streaming begins again from the first sequence number and sample 0.
+    // A start while streaming begins again from the first sequence number, with new samples.
     rig.window.start(kRate78k, rig.now);
     rig.sent.clear();
     rig.acked = 0;
     rig.runUntil(rig.now + 1, true);
     ASSERT_EQ(rig.stream().size(), 1u);
     EXPECT_EQ(rig.stream()[0].seq(), 65534);
-    EXPECT_EQ(rig.stream()[0].firstSample(), 0u);
+    EXPECT_EQ(rig.stream()[0].firstSample(), 4u * 200);
 }
 
 TEST(StreamWindow, FullWindowPausesAndUnacknowledgedAreResent)

@@ -46,6 +46,16 @@ int FaultPlan::shortReplyLength(quint16 code) const
     return -1;
 }
 
+bool FaultPlan::loseReply(quint16 code)
+{
+    for (auto &l : m_config.loseReply)
+        if (l.first == code && l.second > 0) {
+            --l.second;
+            return true;
+        }
+    return false;
+}
+
 int FaultPlan::makeGarbage(uchar *out, int capacity)
 {
     const int len = int(m_rng() % quint64(capacity + 1));

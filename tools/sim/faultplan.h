@@ -28,6 +28,8 @@ public:
     bool ignores(quint16 code) const { return m_config.ignoreCmd.contains(code); }
     // The reply length forced for this command, or -1.
     int shortReplyLength(quint16 code) const;
+    // Whether this reply to `code` is lost (acted on, not answered); counts the losses down.
+    bool loseReply(quint16 code);
 
     // A datagram that is neither a stream datagram nor a reply to any command; returns its length.
     int makeGarbage(uchar *out, int capacity);

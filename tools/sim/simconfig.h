@@ -73,13 +73,20 @@ struct FaultConfig
     QVector<QPair<quint64, int>> silenceMs;      // datagram index -> milliseconds of silence before it
     QVector<quint16> ignoreCmd;
     QVector<QPair<quint16, int>> shortReply; // command code -> reply length in bytes
+    QVector<QPair<quint16, int>> loseReply;  // command code -> how many of its first replies are lost
 };
+
+// What a start command does that comes while the stream it started runs: a receiver may take it as
+// a new start (numbering from the start sequence again, the window's datagrams given up) or as a
+// repeat of the one it is serving.
+enum class RepeatedStart { Restart, Ignore };
 
 struct SimConfig
 {
     QVector<ReceiverConfig> receivers;
     quint16 discoveryPort = 50001; // 0: system-chosen, printed before the ready line
     quint16 startSeq = 0;
+    RepeatedStart repeatedStart = RepeatedStart::Restart;
     int retransmitMs = kDefaultRetransmitMs;
     int maxResends = kDefaultMaxResends;
     double speed = 1.0;

@@ -123,6 +123,9 @@ QString usage()
         "\n"
         "Stream\n"
         "  --start-seq N           first sequence number after a start command (default 0)\n"
+        "  --repeated-start restart|ignore  a start command identical to the one that started the\n"
+        "                          running stream restarts it (default: numbering from the start\n"
+        "                          sequence, the samples running on) or is answered and ignored\n"
         "  --retransmit-ms N       resend an unacknowledged datagram after N ms (default 20)\n"
         "  --max-resends N         give a datagram up after N resends; 0 never gives up (default 10)\n"
         "  --speed X               stream X times faster than the commanded rate (default 1)\n"
@@ -139,6 +142,7 @@ QString usage()
         "  --silence AT:MS         the stream falls silent for MS ms before datagram AT\n"
         "  --ignore-cmd CODE       never answer that command (e.g. 0x0001)\n"
         "  --short-reply CODE:LEN  answer that command with a reply of LEN bytes\n"
+        "  --lose-reply CODE[:N]   carry out that command but lose its first N replies (default 1)\n"
         "  All fault options except the probabilities may be repeated.\n"
         "\n"
         "Run\n"
@@ -166,11 +170,13 @@ ParseResult parseOptions(const QStringList &args, SimConfig *c, QString *error)
         if (opt == QLatin1String("--help") || opt == QLatin1String("-h"))
             return ParseResult::Help;
         static const QStringList known = {
-            "--receiver", "--discovery-port", "--start-seq",   "--retransmit-ms", "--max-resends",
-            "--speed",    "--duration",       "--signal",      "--tone",          "--noise",
-            "--cal",      "--cal-factor",     "--seed",        "--drop",          "--dup",
-            "--reorder",  "--garbage",        "--burst-loss",  "--lose-for-good", "--restart-seq",
-            "--silence",  "--ignore-cmd",     "--short-reply", "--log",           "--summary"};
+            "--receiver",    "--discovery-port", "--start-seq",     "--retransmit-ms",
+            "--max-resends", "--speed",          "--duration",      "--signal",
+            "--tone",        "--noise",          "--cal",           "--cal-factor",
+            "--seed",        "--drop",           "--dup",           "--reorder",
+            "--garbage",     "--burst-loss",     "--lose-for-good", "--restart-seq",
+            "--silence",     "--ignore-cmd",     "--short-reply",   "--log",
+            "--summary",     "--repeated-start", "--lose-reply"};
         if (!known.contains(opt)) {
             *error = QStringLiteral("unknown option %1 (see --help)").arg(opt);
             return ParseResult::Error;
@@ -196,6 +202,10 @@ ParseResult parseOptions(const QStringList &args, SimConfig *c, QString *error)
         } else if (opt == QLatin1String("--start-seq")) {
             ok = toInt(value, 65535, &a);
             c->startSeq = quint16(a);
+        } else if (opt == QLatin1String("--repeated-start")) {
+            ok = value == QLatin1String("restart") || value == QLatin1String("ignore");
+            c->repeatedStart =
+                value == QLatin1String("ignore") ? RepeatedStart::Ignore : RepeatedStart::Restart;
         } else if (opt == QLatin1String("--retransmit-ms")) {
             ok = toInt(value, 60000, &a) && a > 0;
             c->retransmitMs = int(a);
@@ -256,6 +266,10 @@ ParseResult parseOptions(const QStringList &args, SimConfig *c, QString *error)
         } else if (opt == QLatin1String("--short-reply")) {
             ok = toPair(value, 1400, &a, &b) && a <= 65535;
             f.shortReply.append({quint16(a), int(b)});
+        } else if (opt == QLatin1String("--lose-reply")) {
+            const quint64 one = 1;
+            ok = toPair(value, 1000000, &a, &b, &one) && a <= 65535 && b > 0;
+            f.loseReply.append({quint16(a), int(b)});
         } else if (opt == QLatin1String("--log")) {
             c->logPath = value;
         } else if (opt == QLatin1String("--summary")) {

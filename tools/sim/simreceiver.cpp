@@ -8,6 +8,8 @@
 
 #include <QHostAddress>
 
+#include <limits>
+
 namespace sim {
 
 namespace {
@@ -36,7 +38,8 @@ SimReceiver::SimReceiver(int index, const ReceiverConfig &rx, const SimConfig &c
     : m_index(index), m_rx(rx), m_calibration(config.calibration), m_stats(stats), m_log(log),
       m_faults(perReceiver(config.faults, index)),
       m_signal(config.signal, config.tones, config.noiseDbfs, config.faults.seed + quint64(index)),
-      m_stream(m_signal, m_faults, stats, timingOf(config), quint8(index))
+      m_stream(m_signal, m_faults, stats, timingOf(config), quint8(index)),
+      m_repeatedStart(config.repeatedStart)
 {}
 
 bool SimReceiver::open(QString *error)
@@ -84,10 +87,17 @@ void SimReceiver::handleCommand(const uchar *d, int len, const Endpoint &from, q
         return;
     }
     switch (code) {
-    case wire::kCmdStartStream:
+    case wire::kCmdStartStream: {
+        const QByteArray command(reinterpret_cast<const char *>(d), len);
+        if (m_stream.streaming() && m_repeatedStart == RepeatedStart::Ignore && command == m_runningStart) {
+            m_stats.fault("repeated-start-ignored");
+            break;
+        }
         m_client = from;
+        m_runningStart = command;
         m_stream.start(startRateIndex(d), nowUs);
         break;
+    }
     case wire::kCmdStopStream:
         m_stream.stop();
         break;
@@ -110,10 +120,17 @@ void SimReceiver::handleCommand(const uchar *d, int len, const Endpoint &from, q
         reply = resized(reply, forced);
         m_stats.fault("short-reply");
     }
-    // Stamped before sending: a client may hear the reply and ask again before send() returns.
     if (m_repliedNs.size() >= kMaxRememberedCommands)
         m_repliedNs.clear();
-    m_repliedNs.insert(QByteArray(reinterpret_cast<const char *>(d), len), realtimeNs());
+    const QByteArray command(reinterpret_cast<const char *>(d), len);
+    if (m_faults.loseReply(code)) {
+        // No reply leaves, so the client's next copy is a resend whenever it comes.
+        m_repliedNs.insert(command, std::numeric_limits<qint64>::max());
+        m_stats.fault("lose-reply");
+        return;
+    }
+    // Stamped before sending: a client may hear the reply and ask again before send() returns.
+    m_repliedNs.insert(command, realtimeNs());
     send(reply, from);
 }
 

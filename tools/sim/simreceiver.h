@@ -50,7 +50,9 @@ private:
     FaultPlan m_faults;
     SignalSource m_signal;
     StreamWindow m_stream;
-    Endpoint m_client; // where the stream goes: the sender of the last start command
+    Endpoint m_client;         // where the stream goes: the sender of the last start command
+    QByteArray m_runningStart; // the start command of the running stream
+    RepeatedStart m_repeatedStart;
     bool m_lpf = false;
     QHash<QByteArray, qint64> m_repliedNs; // each command answered: when its last reply left
 };

@@ -137,6 +137,8 @@ bool StreamWindow::generate(qint64 nowUs, DatagramSink &sink)
         m_stats.fault("restart-seq");
     }
     const quint16 seq = m_nextSeq++; // wraps at 65536 on purpose
+    const quint64 firstSample = m_nextSample;
+    m_nextSample += wire::kPairsPerDatagram;
     ++m_next;
     ++m_stats.generated;
 
@@ -159,7 +161,7 @@ bool StreamWindow::generate(qint64 nowUs, DatagramSink &sink)
     wire::writeU16(d + wire::kSequenceOffset, seq);
     d[8] = m_receiverIndex;
     d[wire::kAuxOffset] = 0;
-    m_signal.fill(d + wire::kStreamHeaderBytes, wire::kPairsPerDatagram, k * wire::kPairsPerDatagram);
+    m_signal.fill(d + wire::kStreamHeaderBytes, wire::kPairsPerDatagram, firstSample);
 
     if (m_faults.burstLost(k)) {
         m_stats.fault("burst-loss");

@@ -44,7 +44,9 @@ public:
     StreamWindow(SignalSource &signal, FaultPlan &faults, SimStats &stats, const StreamTiming &timing,
                  quint8 receiverIndex);
 
-    // Starts (or restarts) the stream: numbering from the start sequence, samples from 0.
+    // Starts (or restarts) the stream: numbering from the start sequence. The sample counter runs on
+    // from where the last stream left it, as a receiver's clock does, so a restarted stream carries
+    // new samples, never the ones sent before.
     void start(int rateIndex, qint64 nowUs);
     void stop();
     bool streaming() const { return m_streaming; }
@@ -87,7 +89,8 @@ private:
     double m_periodUs = 0;
     qint64 m_t0Us = 0;
     quint64 m_kBase = 0;
-    quint64 m_next = 0; // index of the next datagram to generate
+    quint64 m_next = 0;       // index of the next datagram to generate in this stream
+    quint64 m_nextSample = 0; // the first sample of the next datagram, counted since the first start
     quint16 m_nextSeq = 0;
     qint64 m_silentUntilUs = 0;
     quint64 m_silenceDoneAt = std::numeric_limits<quint64>::max();
