@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include <QElapsedTimer>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -18,9 +20,14 @@ unsigned long coarseUs(unsigned long us)
 
 std::int64_t monotonicNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    // Qt's monotonic clock is the performance counter on Windows (a standard library's steady clock
+    // there may tick in 15.6 ms steps) and CLOCK_MONOTONIC on Linux. One origin for every thread.
+    static const QElapsedTimer origin = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return origin.nsecsElapsed();
 }
 
 void setCoarseClock(bool on)
