@@ -137,9 +137,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             misses = 0;
             break;
         case StreamSequencer::Verdict::Repeat:
-            check(s != expected, "the expected number is never a repeat");
             check(sequencer.expectedSequence() == expected, "a repeat moves nothing");
-            misses = 0;
+            // One from the history ends a run of misses; an older copy known by its samples leaves it.
+            check(sequencer.missCount() == 0 || sequencer.missCount() == misses, "a repeat counts no miss");
+            misses = sequencer.missCount();
+            break;
+        case StreamSequencer::Verdict::Restart:
+            check(s != expected, "the expected number is taken");
+            check(sequencer.expectedSequence() == expected,
+                  "other samples under a recent number move nothing");
+            check(sequencer.missCount() == misses, "and are no miss");
             break;
         case StreamSequencer::Verdict::Resync:
             check(misses >= StreamSequencer::kMissesBeforeResync, "resynchronises only after 33 misses");

@@ -29,7 +29,9 @@ class StreamSequencer
 public:
     enum class Verdict {
         Accepted, // in sequence: forwarded, stored, acknowledged
-        Repeat,   // one of the last eight: acknowledged with the stored header, not forwarded
+        Repeat,   // a copy of a datagram forwarded before: acknowledged as then, not forwarded
+        Restart,  // other samples under the number of one of the last eight: acknowledged, not
+                  // forwarded, and a gap reported before the next datagram that is
         Resync,   // the 34th miss in a row: the stream is taken up again 8 numbers on
         Missed,   // out of sequence: dropped unacknowledged
         Invalid,  // not a 1210-byte datagram: dropped unacknowledged, nothing read
@@ -38,6 +40,10 @@ public:
     // Consecutive misses that are dropped before the next one resynchronises.
     static constexpr quint16 kMissesBeforeResync = 33;
     static constexpr int kHistorySlots = 8;
+    // How many of the last forwarded datagrams are known again by number and samples: more than a
+    // receiver's resends of a datagram whose acknowledgement it missed can lag behind, at several
+    // times the highest sample rate (and more than the socket buffer holds).
+    static constexpr int kForwardedRemembered = 4096;
 
     // `sequenceMutex`, if given, is taken around every change of the expected sequence number so
     // that another thread may read it; `dsp` may be null (samples are then converted and dropped).
@@ -48,7 +54,8 @@ public:
     Verdict handle(uchar *datagram, int size);
     static bool acknowledges(Verdict v)
     {
-        return v == Verdict::Accepted || v == Verdict::Repeat || v == Verdict::Resync;
+        return v == Verdict::Accepted || v == Verdict::Repeat || v == Verdict::Restart ||
+               v == Verdict::Resync;
     }
 
     // A new connection: expect sequence 0 again. The history is kept.
@@ -60,7 +67,12 @@ public:
 
 private:
     void setExpected(quint16 sequence);
-    int findInHistory(quint16 sequence) const;
+    void accept(uchar *datagram, quint16 sequence, quint32 signature);
+    // The history slot whose sequence field says `sequence`, among those that hold the datagram
+    // accepted under it (`accepted`) or those whose field a resynchronisation or a reset left
+    // standing for a datagram it does not hold; -1 if none.
+    int findInHistory(quint16 sequence, bool accepted) const;
+    bool wasForwarded(quint16 sequence, quint32 signature) const;
     void resynchronise(uchar *datagram, quint16 sequence);
 
     using Slot = std::array<uchar, wire::kStreamDatagramBytes>;
@@ -74,4 +86,11 @@ private:
     // Handed to pushSamples as its work buffer; nothing interprets it.
     alignas(32) std::array<quint64, wire::kPairsPerDatagram> m_work{};
     std::array<Slot, kHistorySlots> m_history{};
+    // False for a slot that holds the datagram accepted under its sequence field; true once a
+    // resynchronisation or a reset made the field stand for a number only.
+    std::array<bool, kHistorySlots> m_numberOnly{true, true, true, true, true, true, true, true};
+    // What was forwarded under each number, by a signature of its samples, kForwardedRemembered
+    // numbers back: (sequence | kKnown) << 32 | signature, or 0. Cleared by reset.
+    std::array<quint64, kForwardedRemembered> m_forwarded{};
+    bool m_gapPending = false; // the next forwarded datagram does not follow the last one
 };

@@ -28,9 +28,12 @@ struct Sequencer
             *out = copy;
         return v;
     }
-    Verdict send(quint16 sequence, const StreamHeader &header = {}, QByteArray *out = nullptr)
+    // The samples carry the number and `take`, so a receiver's second pass over the same numbers
+    // (another take) brings other samples.
+    Verdict send(quint16 sequence, const StreamHeader &header = {}, QByteArray *out = nullptr,
+                 qint32 take = 1)
     {
-        return handle(testsupport::streamDatagram(sequence, {{qint32(sequence), 1}}, header), out);
+        return handle(testsupport::streamDatagram(sequence, {{qint32(sequence), take}}, header), out);
     }
     // Misses `count` datagrams numbered from `first`, expecting them all dropped.
     void missRun(quint16 first, int count)
@@ -146,9 +149,14 @@ TEST(StreamSequencer, RepeatIsReacknowledgedFromHistoryAndNotForwarded)
     EXPECT_EQ(s.dsp.pushCount(), 10u);
     EXPECT_EQ(s.seq.expectedSequence(), 10);
 
-    // Only the last eight are remembered.
-    EXPECT_EQ(s.send(1), Verdict::Missed);
+    // Further back than the eight, a copy is still known by its samples: acknowledged with its own
+    // header, not forwarded, no miss. Other samples under that number are a miss.
+    EXPECT_EQ(s.send(1, resent, &ack), Verdict::Repeat);
+    EXPECT_EQ(wire::readU16(ack, 0), 0x2222);
+    EXPECT_EQ(wire::readU16(ack, wire::kStreamClearedOffset), 0);
+    EXPECT_EQ(s.send(1, {}, nullptr, 2), Verdict::Missed);
     EXPECT_EQ(s.send(2), Verdict::Repeat);
+    EXPECT_EQ(s.dsp.pushCount(), 10u);
 }
 
 TEST(StreamSequencer, LostDatagramHoldsTheStreamUntilItArrives)
@@ -222,9 +230,9 @@ TEST(StreamSequencer, SequenceNumbersWrapThroughResyncAndAcceptance)
     s.missRun(60000, 33);
     ASSERT_EQ(s.send(65530), Verdict::Resync);
     EXPECT_EQ(s.seq.expectedSequence(), 2);
-    EXPECT_EQ(s.send(65535), Verdict::Repeat);
-    EXPECT_EQ(s.send(0), Verdict::Repeat);
-    EXPECT_EQ(s.send(2), Verdict::Accepted);
+    EXPECT_EQ(s.send(65535, {}, nullptr, 2), Verdict::Repeat);
+    EXPECT_EQ(s.send(0, {}, nullptr, 2), Verdict::Repeat);
+    EXPECT_EQ(s.send(2, {}, nullptr, 2), Verdict::Accepted);
 }
 
 TEST(StreamSequencer, DatagramsOfTheWrongLengthAreDroppedUntouched)
