@@ -1,7 +1,5 @@
 #include "platform/clock.h"
 
-#include <QElapsedTimer>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -17,18 +15,6 @@ unsigned long coarseUs(unsigned long us)
     return ticks * kCoarseTickUs;
 }
 } // namespace
-
-std::int64_t monotonicNs()
-{
-    // Qt's monotonic clock is the performance counter on Windows (a standard library's steady clock
-    // there may tick in 15.6 ms steps) and CLOCK_MONOTONIC on Linux. One origin for every thread.
-    static const QElapsedTimer origin = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return origin.nsecsElapsed();
-}
 
 void setCoarseClock(bool on)
 {
