@@ -1,6 +1,7 @@
 #include "driver/requests.h"
 #include "driver/tarnixdriver.h"
 #include "platform/clock.h"
+#include "platform/mutexlocker.h"
 #include "platform/testseam.h"
 #include "protocol/commands.h"
 #include "stream/dspabstract.h"
@@ -62,7 +63,7 @@ void holdAtSeam(platform::SeamPoint point, const void *subject)
         if (g_holdStreamMs > 0 && !g_streamHeld.exchange(true))
             QThread::msleep(g_holdStreamMs);
         {
-            QMutexLocker lock(&g_sendsMutex);
+            platform::MutexLocker lock(&g_sendsMutex);
             g_startSendsNs.push_back(platform::monotonicNs());
         }
         break;
@@ -79,13 +80,13 @@ public:
     {
         uint64_t n = 0;
         const bool ok = count > 0 && pattern::decode(pairs[0].i, pairs[0].q, &n);
-        QMutexLocker lock(&m_mutex);
+        platform::MutexLocker lock(&m_mutex);
         m_events.push_back(ok ? qint64(n / 200) : kUndecodable);
         return true;
     }
     void streamGap() override
     {
-        QMutexLocker lock(&m_mutex);
+        platform::MutexLocker lock(&m_mutex);
         m_events.push_back(kGap);
     }
 
@@ -93,12 +94,12 @@ public:
     static constexpr qint64 kUndecodable = -2;
     std::vector<qint64> events() const
     {
-        QMutexLocker lock(&m_mutex);
+        platform::MutexLocker lock(&m_mutex);
         return m_events;
     }
     int pushes() const
     {
-        QMutexLocker lock(&m_mutex);
+        platform::MutexLocker lock(&m_mutex);
         return int(std::count_if(m_events.begin(), m_events.end(), [](qint64 e) { return e >= 0; }));
     }
 
@@ -162,7 +163,7 @@ void runStream(const QStringList &simArgs, int rateIndex, int datagrams, StartRu
     g_driverArmed = false;
     g_streamHeld = false;
     {
-        QMutexLocker lock(&g_sendsMutex);
+        platform::MutexLocker lock(&g_sendsMutex);
         g_startSendsNs.clear();
     }
     PatternDsp dsp;
@@ -184,7 +185,7 @@ void runStream(const QStringList &simArgs, int rateIndex, int datagrams, StartRu
             ++(e.resend ? run->lateAnswerResends : run->asked);
     }
     {
-        QMutexLocker lock(&g_sendsMutex);
+        platform::MutexLocker lock(&g_sendsMutex);
         run->startSendsNs = g_startSendsNs;
     }
     run->stream = check(dsp.events());
