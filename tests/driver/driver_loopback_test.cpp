@@ -173,13 +173,13 @@ TEST_F(DriverLoopback, UnansweredStartIsSentSixTimesAboutItsTimeoutApart)
 
     const auto starts = peer->arrivalsWithCode(wire::kCmdStartStream);
     ASSERT_EQ(starts.size(), 6);
-    // Generous bounds: the point is "resent after the timeout", not a precise schedule.
+    // The timeout runs from the moment the copy before left, so no resend comes sooner (the
+    // arrival stamps are whole milliseconds); a busy machine may make one later.
     for (int i = 1; i < starts.size(); ++i) {
         const qint64 gap = starts[i].atMs - starts[i - 1].atMs;
-        EXPECT_GE(gap, 10) << "resend " << i;
+        EXPECT_GE(gap, 19) << "resend " << i;
         EXPECT_LE(gap, 1000) << "resend " << i;
     }
-    EXPECT_GE(starts.last().atMs - starts.first().atMs, 5 * 20 - 10);
 }
 
 TEST_F(DriverLoopback, OneTuningReplyFinishesBothPendingTunings)
