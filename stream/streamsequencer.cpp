@@ -112,12 +112,12 @@ StreamSequencer::Verdict StreamSequencer::handle(uchar *datagram, int size)
     // is done in quint16.
     const quint16 sequence = wire::readU16(datagram + wire::kSequenceOffset);
     const quint32 signature = signatureOf(datagram);
-    const int slot = findInHistory(sequence, true);
     // Numbers alone cannot tell a copy of a datagram forwarded long ago, still resent by a receiver
     // that missed its acknowledgement, from new samples: taken for a miss, such a copy could become
     // the datagram a resynchronisation takes the stream up on, and the copies after it would be
     // forwarded again. The samples tell them apart, even under the number now expected.
     if (wasForwarded(sequence, signature)) {
+        const int slot = findInHistory(sequence, true);
         if (slot >= 0) {
             // The receiver did not get our acknowledgement: send the one we sent then.
             m_missCount = 0;
@@ -140,7 +140,7 @@ StreamSequencer::Verdict StreamSequencer::handle(uchar *datagram, int size)
         std::memcpy(datagram, m_history[size_t(numberOnly)].data(), wire::kStreamDatagramBytes);
         return Verdict::Repeat;
     }
-    if (slot >= 0) {
+    if (findInHistory(sequence, true) >= 0) {
         // Other samples under a number just forwarded: the receiver started its numbering again
         // behind us (or an older copy came late). Not forwarded, but acknowledged so that a
         // restarted receiver moves on; what comes next does not follow what went before, so it is
