@@ -67,7 +67,7 @@ void StreamSequencer::reset()
     // The history's bytes stay, but a new connection's stream is not told apart from them by samples.
     m_numberOnly.fill(true);
     m_forwarded.fill(0);
-    m_gapPending = false;
+    m_unreportedLoss = 0;
 }
 
 quint16 StreamSequencer::expectedSequence() const
@@ -146,7 +146,7 @@ StreamSequencer::Verdict StreamSequencer::handle(uchar *datagram, int size)
         // restarted receiver moves on; what comes next does not follow what went before, so it is
         // reported as a gap. Taken for repeats, as the numbers say, they would join the two
         // streams without a word.
-        m_gapPending = true;
+        m_unreportedLoss += wire::kPairsPerDatagram;
         wire::writeU16(datagram + wire::kStreamClearedOffset, 0);
         return Verdict::Restart;
     }
@@ -164,9 +164,9 @@ StreamSequencer::Verdict StreamSequencer::handle(uchar *datagram, int size)
 void StreamSequencer::accept(uchar *datagram, quint16 sequence, quint32 signature)
 {
     m_missCount = 0;
-    if (m_gapPending && m_dsp)
-        m_dsp->streamGap();
-    m_gapPending = false;
+    if (m_unreportedLoss > 0 && m_dsp)
+        m_dsp->streamGap(m_unreportedLoss);
+    m_unreportedLoss = 0;
     convertSamples24(datagram + wire::kStreamHeaderBytes, m_converted.data(), wire::kPairsPerDatagram);
     if (m_dsp)
         m_dsp->pushSamples(m_converted.data(), m_work.data(), wire::kPairsPerDatagram,
@@ -188,7 +188,7 @@ void StreamSequencer::resynchronise(uchar *datagram, quint16 sequence)
     const quint16 skipped = quint16(expected - m_expectedSequence);
     setExpected(expected);
     if (m_dsp)
-        m_dsp->streamGap(quint64(skipped) * wire::kPairsPerDatagram);
+        m_dsp->streamGap(quint64(skipped) * wire::kPairsPerDatagram + m_unreportedLoss);
     wire::writeU16(datagram + wire::kStreamClearedOffset, 0);
     for (int i = 0; i < kHistorySlots; ++i) {
         uchar *slot = m_history[size_t(i)].data();
@@ -196,5 +196,5 @@ void StreamSequencer::resynchronise(uchar *datagram, quint16 sequence)
         wire::writeU16(slot + wire::kStreamClearedOffset, 0);
     }
     m_numberOnly.fill(true);
-    m_gapPending = false; // reported just now
+    m_unreportedLoss = 0; // reported just now
 }

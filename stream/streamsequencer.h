@@ -92,5 +92,7 @@ private:
     // What was forwarded under each number, by a signature of its samples, kForwardedRemembered
     // numbers back: (sequence | kKnown) << 32 | signature, or 0. Cleared by reset.
     std::array<quint64, kForwardedRemembered> m_forwarded{};
-    bool m_gapPending = false; // the next forwarded datagram does not follow the last one
+    // Pairs of restarted datagrams given up since the last forwarded one: when not 0, the next one
+    // forwarded does not follow it, and the gap is reported first.
+    quint64 m_unreportedLoss = 0;
 };

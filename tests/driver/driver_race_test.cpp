@@ -68,7 +68,7 @@ public:
         ++pushes;
         return true;
     }
-    void streamGap() override
+    void streamGap(quint64) override
     {
         platform::MutexLocker lock(&g_mutex);
         events.push_back(-1);

@@ -41,7 +41,7 @@ struct Recorder : DspAbstract
         events.push_back(qint64(n / wire::kPairsPerDatagram));
         return true;
     }
-    void streamGap() override { events.push_back(kGap); }
+    void streamGap(quint64) override { events.push_back(kGap); }
     std::vector<qint64> events;
 };
 
