@@ -4,7 +4,6 @@
 #include "soapy/arguments.h"
 #include "soapy/tarnixsoapydevice.h"
 
-#include "control/ratetables.h"
 #include "control/tarnixcontrol.h"
 
 #include <SoapySDR/Logger.hpp>
@@ -43,9 +42,9 @@ void checkGainName(const std::string &name)
 // The offered rate nearest to `rate` (the lower one of two as near).
 int nearestRateIndex(double rate)
 {
-    const auto &rates = ratetables::kSampleRatesSps;
-    const auto nearest = std::min_element(rates.begin(), rates.end(), [rate](double a, double b) {
-        return std::abs(a - rate) < std::abs(b - rate);
+    const auto &rates = TarnixSoapyDevice::kRates;
+    const auto nearest = std::min_element(rates.begin(), rates.end(), [rate](const auto &a, const auto &b) {
+        return std::abs(a.samplesPerSecond - rate) < std::abs(b.samplesPerSecond - rate);
     });
     return int(nearest - rates.begin());
 }
@@ -53,8 +52,8 @@ int nearestRateIndex(double rate)
 std::string offeredRates()
 {
     std::string text;
-    for (double r : ratetables::kSampleRatesSps)
-        text += (text.empty() ? "" : ", ") + number(r);
+    for (const auto &r : TarnixSoapyDevice::kRates)
+        text += (text.empty() ? "" : ", ") + number(r.samplesPerSecond);
     return text;
 }
 
@@ -257,7 +256,7 @@ void TarnixSoapyDevice::setSampleRate(const int direction, const size_t channel,
     if (!std::isfinite(rate) || rate <= 0)
         fail("sample rate " + number(rate) + " is not a rate (offered: " + offeredRates() + ")");
     const int index = nearestRateIndex(rate);
-    const double served = ratetables::kSampleRatesSps[size_t(index)];
+    const double served = kRates[size_t(index)].samplesPerSecond;
     if (std::abs(served - rate) > kRateToleranceHz)
         SoapySDR::logf(SOAPY_SDR_WARNING,
                        "tarnixddc: %s samples/s is not offered (%s); streaming at %s samples/s",
@@ -266,7 +265,7 @@ void TarnixSoapyDevice::setSampleRate(const int direction, const size_t channel,
     if (index == m_rateIndex)
         return;
     m_rateIndex = index;
-    // The receiver takes a new rate only with a new start.
+    // The receiver takes a new rate only with a new start; so does the resampling.
     if (m_active) {
         stopLocked();
         std::string why;
@@ -280,18 +279,21 @@ double TarnixSoapyDevice::getSampleRate(const int direction, const size_t channe
 {
     checkChannel(direction, channel);
     std::lock_guard<std::mutex> lock(m_lock);
-    return rateLocked();
+    return rateLocked().samplesPerSecond;
 }
 
-double TarnixSoapyDevice::rateLocked() const
+const TarnixSoapyDevice::OfferedRate &TarnixSoapyDevice::rateLocked() const
 {
-    return ratetables::kSampleRatesSps[size_t(m_rateIndex)];
+    return kRates[size_t(m_rateIndex)];
 }
 
 std::vector<double> TarnixSoapyDevice::listSampleRates(const int direction, const size_t channel) const
 {
     checkChannel(direction, channel);
-    return {ratetables::kSampleRatesSps.begin(), ratetables::kSampleRatesSps.end()};
+    std::vector<double> rates;
+    for (const auto &r : kRates)
+        rates.push_back(r.samplesPerSecond);
+    return rates;
 }
 
 SoapySDR::RangeList TarnixSoapyDevice::getSampleRateRange(const int direction, const size_t channel) const

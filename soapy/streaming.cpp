@@ -180,8 +180,9 @@ bool TarnixSoapyDevice::startLocked(std::string *why)
             return false;
         }
     }
-    m_sink.setSampleRate(rateLocked());
-    if (!control().start(kStartMode, m_rateIndex)) {
+    const OfferedRate &rate = rateLocked();
+    m_sink.setSampleRate(rate.samplesPerSecond, rate.resampled);
+    if (!control().start(kStartMode, rate.receiverRateIndex)) {
         stopLocked();
         *why = "it did not answer the start command";
         return false;

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-StreamSink::StreamSink(QObject *parent) : DspAbstract(parent), m_ring(new IqPair[kCapacityPairs]) {}
+StreamSink::StreamSink(QObject *parent)
+    : DspAbstract(parent), m_ring(new IqPair[kCapacityPairs]), m_resampledOut(new IqPair[kMaxResampledPairs])
+{}
 
 StreamSink::~StreamSink() = default;
 
@@ -24,10 +26,11 @@ void StreamSink::setExpecting(bool expecting)
     changedLocked(!expecting);
 }
 
-void StreamSink::setSampleRate(double samplesPerSecond)
+void StreamSink::setSampleRate(double samplesPerSecond, bool resampled)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_rate = samplesPerSecond > 0 ? samplesPerSecond : 1.0;
+    m_resample = resampled;
 }
 
 void StreamSink::startOutput(quint16 mode, HostCallback callback)
@@ -49,8 +52,10 @@ void StreamSink::beginLocked(bool accepting)
 {
     m_accepting = accepting;
     m_streamRate = m_rate;
+    m_resampled = m_resample;
     m_writeIndex = m_readIndex = m_fill = 0;
     m_written = m_read = m_timeWritten = m_timeRead = 0;
+    restartFilterLocked();
     m_losses.clear();
     m_lastArrival = Clock::now();
     m_silenceReports = 0;
@@ -127,19 +132,58 @@ StreamSink::Clock::time_point StreamSink::silenceReportDueLocked() const
     return m_lastArrival + kSilentAfter + m_silenceReports * kSilentRepeat;
 }
 
-size_t StreamSink::copyOutLocked(void *to, size_t n, Convert convert)
+quint64 StreamSink::outputsLocked(quint64 pairs) const
 {
-    size_t done = 0;
-    while (done < n) {
-        const size_t run = std::min(n - done, kCapacityPairs - m_readIndex);
-        convert(m_ring.get() + m_readIndex, run, to, done);
+    if (!m_resampled)
+        return pairs;
+    return Resampler::outputsFor(m_filtered + pairs) - Resampler::outputsFor(m_filtered);
+}
+
+quint64 StreamSink::pairsForLocked(quint64 outputs) const
+{
+    if (!m_resampled)
+        return outputs;
+    return Resampler::inputsFor(Resampler::outputsFor(m_filtered) + outputs) - m_filtered;
+}
+
+quint64 StreamSink::outputIndexLocked() const
+{
+    return m_resampled ? m_outputBase + Resampler::outputsFor(m_filtered) : m_timeRead;
+}
+
+void StreamSink::restartFilterLocked()
+{
+    m_resampler.reset();
+    m_filtered = 0;
+    // The first output after a restart at receiver pair n is output ceil(4n/5) of the timeline.
+    m_outputBase = Resampler::outputsFor(m_timeRead);
+}
+
+size_t StreamSink::copyOutLocked(void *to, size_t outputs, quint64 pairs, Convert convert)
+{
+    size_t done = 0, made = 0;
+    for (size_t at = m_readIndex; done < pairs; at = 0) {
+        const size_t run = std::min(size_t(pairs) - done, kCapacityPairs - at);
+        if (m_resampled)
+            made += m_resampler.process(m_ring.get() + at, run, m_resampledOut.get() + made);
+        else
+            convert(m_ring.get() + at, run, to, done);
         done += run;
-        m_readIndex = (m_readIndex + run) % kCapacityPairs;
     }
-    m_fill -= n;
-    m_read += n;
-    m_timeRead += n;
-    return n;
+    if (m_resampled)
+        convert(m_resampledOut.get(), made, to, 0);
+    Q_ASSERT(made == (m_resampled ? outputs : 0));
+    dropLocked(pairs);
+    return outputs;
+}
+
+void StreamSink::dropLocked(quint64 pairs)
+{
+    m_readIndex = (m_readIndex + size_t(pairs)) % kCapacityPairs;
+    m_fill -= size_t(pairs);
+    m_read += pairs;
+    m_timeRead += pairs;
+    m_filtered += pairs;
 }
 
 StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
@@ -160,23 +204,33 @@ StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
             m_timeRead = m_losses.front().resumeAt;
             m_losses.pop_front();
             ++m_overflows;
+            if (m_resampled)
+                restartFilterLocked();
             result.what = Read::Loss;
-            result.timeNs = nanosecondsLocked(m_timeRead);
+            result.timeNs = nanosecondsLocked(outputIndexLocked());
             return result;
         }
         const auto now = Clock::now();
         const bool stopped = stops != m_stops;
-        if (m_fill > 0 && holdUntil == Clock::time_point::max())
+        // What the reader can have now: the pairs up to the next loss, in its own rate.
+        const quint64 pairs = m_losses.empty() ? m_fill : m_losses.front().at - m_read;
+        const quint64 ready = outputsLocked(pairs);
+        if (ready == 0 && pairs > 0 && !m_losses.empty()) {
+            // The last pairs before a loss complete no output; the filter restarts after it anyway.
+            dropLocked(pairs);
+            continue;
+        }
+        if (ready > 0 && holdUntil == Clock::time_point::max())
             holdUntil = now + kMaxHold;
         // A pending loss, a stop or the end of the wait sends out what is there at once.
-        if (m_fill >= wakeAt ||
-            (m_fill > 0 && (stopped || !m_losses.empty() || now >= std::min(deadline, holdUntil)))) {
-            quint64 n = std::min<quint64>(m_fill, maxPairs);
-            if (!m_losses.empty())
-                n = std::min(n, m_losses.front().at - m_read);
+        if (ready >= wakeAt ||
+            (ready > 0 && (stopped || !m_losses.empty() || now >= std::min(deadline, holdUntil)))) {
+            const quint64 n =
+                std::min<quint64>(ready, m_resampled ? std::min(maxPairs, kMaxResampledPairs) : maxPairs);
             result.what = Read::Data;
-            result.timeNs = nanosecondsLocked(m_timeRead);
-            result.pairs = copyOutLocked(to, size_t(n), convert);
+            result.timeNs = nanosecondsLocked(outputIndexLocked());
+            // All the pairs up to a loss go when their outputs fit, so none is left before it.
+            result.pairs = copyOutLocked(to, size_t(n), n == ready ? pairs : pairsForLocked(n), convert);
             return result;
         }
         if (stopped) {
@@ -194,7 +248,8 @@ StreamSink::Result StreamSink::read(void *to, size_t maxPairs, Convert convert,
             result.what = Read::Timeout;
             return result;
         }
-        m_wakeAt = wakeAt;
+        // A push wakes the reader once the ring holds what gives it wakeAt pairs.
+        m_wakeAt = size_t(pairsForLocked(wakeAt - 1) + 1);
         m_changed.wait_until(lock, std::min({deadline, holdUntil, m_expecting ? silenceDue : deadline}));
         m_wakeAt = 1;
     }

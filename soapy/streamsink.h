@@ -1,5 +1,6 @@
 #pragma once
 
+#include "soapy/resampler.h"
 #include "stream/dspabstract.h"
 
 #include <chrono>
@@ -11,8 +12,10 @@
 // The sample output of a SoapySDR device: the stream receiver pushes into a ring that the client's
 // readStream drains with its own timeout. Where pairs were lost (a gap the stream gave up on, or a
 // push that found the ring full) the reader is told once, before the pairs that follow the loss,
-// and every pair keeps its place on the stream's timeline, lost ones included. No thread of its
-// own: the client's reading thread is the delivery thread.
+// and every pair keeps its place on the stream's timeline, lost ones included. A resampled stream
+// keeps the receiver's pairs in the ring and hands the reader 4 for every 5 (see Resampler), on the
+// timeline of its own rate, where a loss of n pairs counts as 4n/5. No thread of its own: the
+// client's reading thread is the delivery thread, and does the resampling.
 class StreamSink : public DspAbstract
 {
 public:
@@ -23,6 +26,10 @@ public:
     // A reader with room for more waits for this many pairs (6.6 ms at 312500 samples/s) rather than
     // waking for every datagram's 200; what is there when its timeout ends is returned all the same.
     static constexpr size_t kWakePairs = 2048;
+    // A read of a resampled stream gives at most this many pairs (16 ms at 250000 samples/s), so
+    // that the filter's work under the lock the stream receiver pushes through stays short, about
+    // 20 ns a pair.
+    static constexpr size_t kMaxResampledPairs = 4096;
     // Nor does it hold pairs back for longer than this, however long its timeout.
     static constexpr std::chrono::milliseconds kMaxHold{50};
     // An activated stream that has had nothing for this long is reported silent, and again every
@@ -55,8 +62,9 @@ public:
     // deactivation ends every reader's wait at once.
     void setOpen(bool open);
     void setExpecting(bool expecting);
-    // The rate that timestamps count in, for the streams started from now on.
-    void setSampleRate(double samplesPerSecond);
+    // The rate that timestamps count in, and whether the receiver's pairs are resampled by 4/5 to
+    // it, for the streams started from now on.
+    void setSampleRate(double samplesPerSecond, bool resampled);
 
     // A new stream begins: the ring empties, earlier losses are forgotten, time starts at 0.
     void startOutput(quint16 mode, HostCallback callback) override;
@@ -66,7 +74,7 @@ public:
     void streamGap(quint64 lostPairs) override;
 
     // Waits up to `timeout` for min(maxPairs, kWakePairs) pairs, a loss or a change of state, then
-    // writes out what is there, at most `maxPairs` and never across a loss.
+    // writes out what is there, at most `maxPairs` (and kMaxResampledPairs) and never across a loss.
     Result read(void *to, size_t maxPairs, Convert convert, std::chrono::microseconds timeout);
 
     // Losses reported to readers since construction.
@@ -84,7 +92,17 @@ private:
     // Wakes every waiting reader to look again; a stop also ends their wait.
     void changedLocked(bool stopped);
     long long nanosecondsLocked(quint64 index) const;
-    size_t copyOutLocked(void *to, size_t n, Convert convert);
+    // Pairs the reader gets for the next `pairs` in the ring, and pairs in the ring that give it
+    // `outputs`: the same but for a resampled stream.
+    quint64 outputsLocked(quint64 pairs) const;
+    quint64 pairsForLocked(quint64 outputs) const;
+    // The reader's timeline index of the next pair it gets.
+    quint64 outputIndexLocked() const;
+    // After a loss or at a start: no pair before it reaches the filter's outputs after it.
+    void restartFilterLocked();
+    // Writes the `outputs` pairs that the next `pairs` in the ring give, and takes those from it.
+    size_t copyOutLocked(void *to, size_t outputs, quint64 pairs, Convert convert);
+    void dropLocked(quint64 pairs);
     Clock::time_point silenceReportDueLocked() const;
 
     mutable std::mutex m_mutex;
@@ -99,6 +117,12 @@ private:
     quint64 m_stops = 0;      // counts stops, closes and deactivations, which end every wait
     double m_rate = 1.0;
     double m_streamRate = 1.0; // the rate of the stream now running
+    bool m_resample = false;
+    bool m_resampled = false; // the stream now running is resampled
+    Resampler m_resampler;
+    const std::unique_ptr<IqPair[]> m_resampledOut;
+    quint64 m_filtered = 0;    // pairs through the filter since its restart
+    quint64 m_outputBase = 0;  // the reader's timeline index of the filter's first output
     quint64 m_written = 0;     // pairs pushed since the stream began
     quint64 m_read = 0;        // pairs read since the stream began
     quint64 m_timeWritten = 0; // timeline index of the next pair pushed (lost pairs count)

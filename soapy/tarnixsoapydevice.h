@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/ratetables.h"
 #include "discovery/receiver.h"
 #include "driver/calibration.h"
 #include "driver/receiverinfo.h"
@@ -7,6 +8,7 @@
 
 #include <SoapySDR/Device.hpp>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -22,7 +24,24 @@ class TarnixControl;
 class TarnixSoapyDevice : public SoapySDR::Device
 {
 public:
-    static constexpr int kDefaultRateIndex = 3;
+    // A rate the device offers: the receiver's rate it streams at, and whether that stream is
+    // resampled to it by 4/5.
+    struct OfferedRate
+    {
+        double samplesPerSecond;
+        int receiverRateIndex;
+        bool resampled;
+    };
+    // The receiver's four rates, and 250000 made from its 312500: the rate rtl_433 asks for unless
+    // told otherwise, and decodes at whatever the device reads back.
+    static constexpr std::array<OfferedRate, 5> kRates = {{
+        {ratetables::kSampleRatesSps[0], 0, false},
+        {ratetables::kSampleRatesSps[1], 1, false},
+        {ratetables::kSampleRatesSps[2], 2, false},
+        {ratetables::kSampleRatesSps[3] * Resampler::kUp / Resampler::kDown, 3, true},
+        {ratetables::kSampleRatesSps[3], 3, false},
+    }};
+    static constexpr int kDefaultRateIndex = 4;
     static constexpr double kMaxFrequencyHz = 800e6;
     static constexpr double kDefaultFrequencyHz = 7.2e6;
     static constexpr double kAttenuationDb = 20.0;
@@ -136,7 +155,7 @@ private:
     void restartSilentStream(std::chrono::steady_clock::duration silentFor);
     // Sends the tuning word for the frequency and the correction.
     void tuneLocked();
-    double rateLocked() const;
+    const OfferedRate &rateLocked() const;
     ReceiverInfo freshInfo() const;
     // The controller; throws once the device was shut down. Call with m_lock held.
     TarnixControl &control() const;

@@ -8,7 +8,8 @@ side); the module comes from SOAPY_SDR_PLUGIN_PATH. One case per run:
   grc        a GNU Radio Companion flowgraph (Soapy Custom Source at its defaults) compiled by grcc
   osmosdr    gr-osmosdr's source making the calls gqrx makes when it opens a device, 8 s, a retune
   gqrx       gqrx itself under Xvfb with a configuration saved from another device
-  rtl433     rtl_433 recording at an offered rate, and at its own default rate
+  rtl433     rtl_433 recording the receiver's own 312500 samples/s
+  rtl433-default HZ:DBFS...  rtl_433 at its own default rate against the simulator playing those tones
   sequences  SDR++'s and CubicSDR's call sequences; a receiver that falls silent and comes back
   remote     SoapySDRServer here, a driver=remote client in the receivers' namespace: an intact
              stream, SDR++'s and CubicSDR's sequences
@@ -143,7 +144,7 @@ def case_util():
     probe = subprocess.run(["SoapySDRUtil", "--probe=driver=tarnixddc,serial=" + SECOND], capture_output=True,
                            text=True, timeout=30).stdout
     for text in ["Channels: 1 Rx, 0 Tx", "Stream formats: CS32, CF32, CS16", "ATT gain range: [-20, 0, 20] dB",
-                 "Sample rates: 0.0390625, 0.078125, 0.15625, 0.3125 MSps", "key=lpf, default=true",
+                 "Sample rates: 0.0390625, 0.078125, 0.15625, 0.25, 0.3125 MSps", "key=lpf, default=true",
                  "Antennas: RX", "pll1_locked (pll1_locked): true", "serial=" + SECOND, "firmware=1.4"]:
         check(text in probe, "--probe shows " + text + ":\n" + probe)
     rate = subprocess.Popen(["SoapySDRUtil", "--args=driver=tarnixddc,serial=" + FIRST, "--rate=312500",
@@ -222,7 +223,7 @@ def case_python():
     device.closeStream(stream)
 
     # Rates a program asks for are served by the nearest offered one; within 1 Hz is that one.
-    for asked, served, warned in [(2400000, 312500, 1), (250000, 312500, 1), (39062, 39062.5, 0), (100000, 78125, 1)]:
+    for asked, served, warned in [(2400000, 312500, 1), (240000, 250000, 1), (39062, 39062.5, 0), (100000, 78125, 1)]:
         device.setSampleRate(RX, 0, asked)
         check(device.getSampleRate(RX, 0) == served, "%d is served by %g" % (asked, served))
         check(log.count(SoapySDR.SOAPY_SDR_WARNING, "%d samples/s is not offered" % asked) == warned,
@@ -388,10 +389,39 @@ def case_rtl433():
         check("Sample rate set to 312500 S/s." in out and "Frequency correction set to 5 ppm." in out and
               "WARNING" not in out, "rtl_433 at 312500 with a correction:\n" + out)
         check_cs16_file(path, 2 * 312500)
-        # Its default 250000 is not offered: it is told so, and the rate it reads back is the one served.
-        out = run_logged(["rtl_433", "-d", "driver=tarnixddc", "-T", "1"], "rtl_433 at its default")
-        check("250000 samples/s is not offered" in out and "Sample rate set to 312500 S/s." in out,
-              "rtl_433 at its default rate:\n" + out)
+
+
+def case_rtl433_default(plan):
+    """rtl_433 without -s asks for 250000 and decodes at that rate: its recording must hold every tone
+    of the simulator's plan within +-100 kHz at its frequency and level, and none from beyond 125 kHz,
+    which would fold into the band."""
+    rate, tuned, n = 250000, 433.92e6, 1 << 15
+    tones = [(float(hz) - tuned, float(dbfs)) for hz, dbfs in (t.split(":") for t in plan)]
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "iq.cs16")
+        out = run_logged(["rtl_433", "-d", "driver=tarnixddc", "-T", "3", "-w", path], "rtl_433 at its default rate")
+        check("Sample rate set to 250000 S/s." in out and "WARNING" not in out, "rtl_433 gets 250000:\n" + out)
+        d = np.fromfile(path, np.int16).astype(np.float64) / 32768
+        x = d[0::2] + 1j * d[1::2]
+    check(x.size >= 2 * rate, "the recording holds %d pairs" % x.size)
+    window = np.hanning(n)
+    segments = x[n:(x.size // n) * n].reshape(-1, n) * window
+    power = (np.abs(np.fft.fft(segments, axis=1)) ** 2).mean(axis=0) / (n * (window ** 2).sum())
+    freqs = np.fft.fftfreq(n, 1 / rate)
+
+    def level(hz):  # dBFS of a tone at hz: its power over the bins its window spreads it across
+        k = int(np.argmin(np.abs(freqs - hz)))
+        return 10 * np.log10(power[np.arange(k - 4, k + 5) % n].sum())
+
+    for offset, dbfs in tones:
+        if abs(offset) < 100e3:
+            peak = freqs[int(np.argmax(np.where(np.abs(freqs - offset) < 1000, power, 0)))]
+            check(abs(peak - offset) < 2 * rate / n and abs(level(offset) - dbfs) < 0.5,
+                  "the tone at %+g Hz, %g dBFS, shows at %+g Hz, %.2f dBFS" % (offset, dbfs, peak, level(offset)))
+        else:
+            folded = offset - np.sign(offset) * rate
+            check(level(folded) < dbfs - 60, "the tone at %+g Hz folds to %+g Hz at %.1f dBFS"
+                  % (offset, folded, level(folded)))
 
 
 def sdrpp_sequence(args):
@@ -568,7 +598,8 @@ def case_remote_client(host):
 def main():
     case = sys.argv[1] if len(sys.argv) > 1 else ""
     cases = {"util": case_util, "python": case_python, "grc": case_grc, "osmosdr": case_osmosdr, "gqrx": case_gqrx,
-             "rtl433": case_rtl433, "sequences": case_sequences, "remote": case_remote,
+             "rtl433": case_rtl433, "rtl433-default": lambda: case_rtl433_default(sys.argv[2:]),
+             "sequences": case_sequences, "remote": case_remote,
              "remote-client": lambda: case_remote_client(sys.argv[2])}
     if case not in cases:
         print(__doc__)
