@@ -4,6 +4,7 @@
 #include "discovery/receiver.h"
 #include "driver/calibration.h"
 #include "driver/receiverinfo.h"
+#include "soapy/resampler.h"
 #include "soapy/streamsink.h"
 
 #include <SoapySDR/Device.hpp>

@@ -1,5 +1,6 @@
-// The resampler that makes 250000 samples/s from the receiver's 312500.
+// The resampler that makes 250000 samples/s from the receiver's 312500, and the stream it serves.
 #include "soapy/resampler.h"
+#include "soapy/streamsink.h"
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,53 @@ TEST(Resampler, FullScaleClipsRatherThanWrapping)
         EXPECT_NEAR(double(out.back().i), double(level), 256.0);
         EXPECT_EQ(out.back().i, out.back().q);
     }
+}
+
+// What a client reads of a 250000 samples/s stream: the times of its pairs on that rate's grid,
+// and a gap of n receiver pairs as 4n/5 of them.
+TEST(ResampledStream, TimesItsPairsAtItsRateAndCountsAGapAsFourFifthsOfItsPairs)
+{
+    StreamSink sink;
+    sink.setOpen(true);
+    sink.setSampleRate(kOutRate, true);
+    sink.startOutput(0, nullptr);
+    const std::vector<IqPair> in = tone(10e3, 0.5, 3004);
+
+    quint64 next = 0; // the timeline index the next pair must have
+    size_t pairs = 0;
+    int losses = 0;
+    const auto readAll = [&] {
+        std::vector<IqPair> out(1000);
+        const auto copy = [](const IqPair *from, size_t n, void *to, size_t at) {
+            std::copy(from, from + n, static_cast<IqPair *>(to) + at);
+        };
+        for (;;) {
+            const StreamSink::Result r =
+                sink.read(out.data(), out.size(), copy, std::chrono::microseconds(0));
+            if (r.what == StreamSink::Read::Timeout)
+                return;
+            if (r.what == StreamSink::Read::Loss) {
+                ++losses;
+                next = (3005 + 4995) * 4 / 5;
+                EXPECT_EQ(r.timeNs, qint64(next) * 4000);
+                continue;
+            }
+            ASSERT_EQ(r.what, StreamSink::Read::Data);
+            EXPECT_EQ(r.timeNs, qint64(next) * 4000);
+            next += r.pairs;
+            pairs += r.pairs;
+        }
+    };
+    sink.pushSamples(in.data(), nullptr, 3004, 0);
+    readAll();
+    EXPECT_EQ(pairs, 2404u);
+    // One pair that completes no output, then the gap: it goes with the gap.
+    sink.pushSamples(in.data(), nullptr, 1, 0);
+    sink.streamGap(4995);
+    sink.pushSamples(in.data(), nullptr, 1000, 0);
+    readAll();
+    EXPECT_EQ(losses, 1);
+    EXPECT_EQ(pairs, 2404u + 800u);
 }
 
 } // namespace
