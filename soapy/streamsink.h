@@ -26,9 +26,9 @@ public:
     // A reader with room for more waits for this many pairs (6.6 ms at 312500 samples/s) rather than
     // waking for every datagram's 200; what is there when its timeout ends is returned all the same.
     static constexpr size_t kWakePairs = 2048;
-    // A read of a resampled stream gives at most this many pairs (16 ms at 250000 samples/s), so
-    // that the filter's work under the lock the stream receiver pushes through stays short, about
-    // 20 ns a pair.
+    // A read of a resampled stream gives at most this many pairs (16 ms at 250000 samples/s): the
+    // filter works under the lock the stream receiver pushes through, about 20 ns a pair, and so
+    // holds it for well under 0.1 ms.
     static constexpr size_t kMaxResampledPairs = 4096;
     // Nor does it hold pairs back for longer than this, however long its timeout.
     static constexpr std::chrono::milliseconds kMaxHold{50};
@@ -92,8 +92,8 @@ private:
     // Wakes every waiting reader to look again; a stop also ends their wait.
     void changedLocked(bool stopped);
     long long nanosecondsLocked(quint64 index) const;
-    // Pairs the reader gets for the next `pairs` in the ring, and pairs in the ring that give it
-    // `outputs`: the same but for a resampled stream.
+    // What the next `pairs` in the ring give the reader, and how many of them give it `outputs`:
+    // the same number unless the stream is resampled.
     quint64 outputsLocked(quint64 pairs) const;
     quint64 pairsForLocked(quint64 outputs) const;
     // The reader's timeline index of the next pair it gets.
