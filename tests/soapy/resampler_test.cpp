@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
@@ -115,23 +116,17 @@ TEST(Resampler, FullScaleClipsRatherThanWrapping)
 {
     // A step to full scale overshoots by about 9 %, which must stop at the largest value.
     for (const qint32 level : {qint32(0x7fffff00), std::numeric_limits<qint32>::min()}) {
-        SCOPED_TRACE(level);
         const std::vector<IqPair> out = resample(std::vector<IqPair>(2000, IqPair{level, level}));
-        const qint32 limit =
-            level > 0 ? std::numeric_limits<qint32>::max() : std::numeric_limits<qint32>::min();
-        bool clipped = false;
-        for (const IqPair &p : out) {
-            EXPECT_GT(double(p.i) * level, -0.2 * kFullScale * kFullScale) << "a value on the wrong side";
-            clipped |= p.i == limit;
-        }
-        EXPECT_TRUE(clipped);
+        const auto [low, high] = std::minmax_element(
+            out.begin(), out.end(), [](const IqPair &a, const IqPair &b) { return a.i < b.i; });
+        EXPECT_EQ(level > 0 ? high->i : low->i, level > 0 ? INT32_MAX : INT32_MIN);
+        EXPECT_LT(std::abs(double(level > 0 ? low->i : high->i)), 0.2 * kFullScale); // no wrap
         EXPECT_NEAR(double(out.back().i), double(level), 256.0);
-        EXPECT_EQ(out.back().i, out.back().q);
     }
 }
 
-// What a client reads of a 250000 samples/s stream: the times of its pairs on that rate's grid,
-// and a gap of n receiver pairs as 4n/5 of them.
+// What a client reads of a 250000 samples/s stream: its pairs' times on that rate's grid, and a
+// gap of n receiver pairs as 4n/5 of them.
 TEST(ResampledStream, TimesItsPairsAtItsRateAndCountsAGapAsFourFifthsOfItsPairs)
 {
     StreamSink sink;
@@ -139,9 +134,7 @@ TEST(ResampledStream, TimesItsPairsAtItsRateAndCountsAGapAsFourFifthsOfItsPairs)
     sink.setSampleRate(kOutRate, true);
     sink.startOutput(0, nullptr);
     const std::vector<IqPair> in = tone(10e3, 0.5, 3004);
-
     quint64 next = 0; // the timeline index the next pair must have
-    size_t pairs = 0;
     int losses = 0;
     const auto readAll = [&] {
         std::vector<IqPair> out(1000);
@@ -156,25 +149,21 @@ TEST(ResampledStream, TimesItsPairsAtItsRateAndCountsAGapAsFourFifthsOfItsPairs)
             if (r.what == StreamSink::Read::Loss) {
                 ++losses;
                 next = (3005 + 4995) * 4 / 5;
-                EXPECT_EQ(r.timeNs, qint64(next) * 4000);
-                continue;
             }
-            ASSERT_EQ(r.what, StreamSink::Read::Data);
             EXPECT_EQ(r.timeNs, qint64(next) * 4000);
             next += r.pairs;
-            pairs += r.pairs;
         }
     };
     sink.pushSamples(in.data(), nullptr, 3004, 0);
     readAll();
-    EXPECT_EQ(pairs, 2404u);
+    EXPECT_EQ(next, 2404u);
     // One pair that completes no output, then the gap: it goes with the gap.
     sink.pushSamples(in.data(), nullptr, 1, 0);
     sink.streamGap(4995);
     sink.pushSamples(in.data(), nullptr, 1000, 0);
     readAll();
     EXPECT_EQ(losses, 1);
-    EXPECT_EQ(pairs, 2404u + 800u);
+    EXPECT_EQ(next, 6400u + 800u);
 }
 
 } // namespace
