@@ -85,26 +85,36 @@ class Log:
 
 
 class Reader:
-    """A CS32 stream read into runs of pattern indices, split where the module reports a loss.
-    Every read's timestamp must be its first sample's index at the rate: lost samples count."""
+    """A CS32 stream read into runs of sample positions in the stream (the simulator's counter runs on
+    across streams, so a stream's first read, at time 0, sets where it starts), split where the module
+    reports a loss. Every read's timestamp must be its first sample's position at the rate: lost
+    samples count. A stream starts anew at each activation and rate change."""
 
     def __init__(self, device, args=None):
         self.device = device
         self.rate = device.getSampleRate(RX, 0)
         self.stream = device.setupStream(RX, SoapySDR.SOAPY_SDR_CS32, [0], args or {})
         self.buffer = np.zeros(2 * 8192, np.int32)
-        device.activateStream(self.stream)
+        self.activate()
+
+    def activate(self):
+        self.device.activateStream(self.stream)
+        self.start = None
 
     def read(self, seconds, errors_allowed=False):
+        """errors_allowed: the receiver may fall silent, and the module start its stream again."""
         runs, current, timeouts, errors = [], [], 0, 0
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             r = self.device.readStream(self.stream, [self.buffer], 8192, timeoutUs=200000)
             if r.ret > 0:
                 n = pattern_indices(self.buffer[0:2 * r.ret:2], self.buffer[1:2 * r.ret:2])
-                self.rate = self.device.getSampleRate(RX, 0)
+                rate = self.device.getSampleRate(RX, 0)
+                if self.start is None or rate != self.rate or (errors and r.timeNs == 0):
+                    self.start, self.rate = n[0], rate
+                n = n - self.start
                 check(r.flags & SoapySDR.SOAPY_SDR_HAS_TIME and r.timeNs == round(n[0] * 1e9 / self.rate),
-                      "the time of sample %d is %d ns" % (n[0], r.timeNs))
+                      "the time of sample %d of the stream is %d ns" % (n[0], r.timeNs))
                 current.append(n)
             elif r.ret in (SoapySDR.SOAPY_SDR_OVERFLOW, SoapySDR.SOAPY_SDR_STREAM_ERROR):
                 errors += r.ret == SoapySDR.SOAPY_SDR_STREAM_ERROR
@@ -205,7 +215,7 @@ def case_python():
     device.deactivateStream(reader.stream)  # nothing comes while inactive; activating again works
     check(device.readStream(reader.stream, [reader.buffer], 8192, timeoutUs=300000).ret ==
           SoapySDR.SOAPY_SDR_TIMEOUT, "a stopped stream times out")
-    device.activateStream(reader.stream)
+    reader.activate()
     runs = reader.read(1)
     check(len(runs) == 1 and runs[0][0] == 0, "activate again starts a whole stream")
     check_run(runs[0], "activated again")
@@ -438,13 +448,14 @@ def sdrpp_sequence(args):
     device.setFrequency(RX, 0, 7.1e6)
     stream = device.setupStream(RX, SoapySDR.SOAPY_SDR_CF32)
     device.activateStream(stream)
-    running, chunks = [True], []
+    running, chunks, times = [True], [], []
 
     def worker():
         buffer = np.zeros(int(rate / 200), np.complex64)
         while running[0]:
             r = device.readStream(stream, [buffer], buffer.size)
             if r.ret > 0:
+                times.append(r.timeNs)
                 chunks.append(buffer[:r.ret].copy())
 
     reader = threading.Thread(target=worker)
@@ -460,7 +471,7 @@ def sdrpp_sequence(args):
     check(device.getGain(RX, 0, "ATT") == -20 and rate == 39062.5, "the minimum is the attenuator, the lowest rate 39062.5")
     n = complex_indices(np.concatenate(chunks))
     check_run(n, "SDR++'s samples")
-    check(n[0] == 0 and n.size > 1.5 * rate, "SDR++ read %d pairs from %d" % (n.size, n[0]))
+    check(times[0] == 0 and n.size > 1.5 * rate, "SDR++ read %d pairs from %d ns" % (n.size, times[0]))
 
 
 def cubicsdr_sequence(args):
@@ -482,7 +493,7 @@ def cubicsdr_sequence(args):
         buffer = np.zeros(mtu, np.complex64)
         while True:
             r = device.readStream(stream, [buffer], mtu, timeoutUs=1 << 30)
-            returns.append((time.monotonic(), r.ret))
+            returns.append((time.monotonic(), r.ret, r.timeNs))
             if r.ret > 0:
                 chunks.append(buffer[:r.ret].copy())
             elif r.ret != SoapySDR.SOAPY_SDR_TIMEOUT:
@@ -505,7 +516,8 @@ def cubicsdr_sequence(args):
     check(not reader.is_alive() and returns[-1][0] - closed < 0.1, "and within 100 ms of the close")
     n = complex_indices(np.concatenate(chunks))
     check_run(n, "CubicSDR's samples")
-    check(n[0] == 0 and n[-1] + 1 == SILENT_AT * PAIRS_PER_DATAGRAM, "CubicSDR read up to the silence")
+    check(next(t for _, ret, t in returns if ret > 0) == 0 and n[-1] + 1 - n[0] == SILENT_AT * PAIRS_PER_DATAGRAM,
+          "CubicSDR read from the stream's start up to the silence")
 
 
 def silent_receiver():
