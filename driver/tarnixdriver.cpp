@@ -4,6 +4,7 @@
 #include "driver/controlrequest.h"
 #include "driver/requests.h"
 #include "platform/clock.h"
+#include "platform/passtrace.h"
 #include "platform/tsanannotate.h"
 #include "protocol/commands.h"
 #include "stream/dspabstract.h"
@@ -55,6 +56,8 @@ void TarnixDriver::stopConnection()
     wait();
     // QThread::wait() hands over inside Qt, where ThreadSanitizer cannot see it (see run()).
     platform::tsanAcquire(this);
+    // Every thread of the connection has ended: the test build writes down how they ran.
+    platform::passtrace::flush();
 }
 
 namespace {
@@ -82,11 +85,16 @@ private:
 void TarnixDriver::run()
 {
     DeviceLink link(m_device);
+    platform::passtrace::Passes passes(platform::passtrace::Driver);
     while (m_running) {
         const bool repliesLeft = m_engine.runTurn(link);
         const int waitMs = repliesLeft ? 0 : m_engine.msUntilDue(link, platform::monotonicNs(), kMaxWaitMs);
-        if (waitMs > 0)
-            m_work.wait(waitMs);
+        if (waitMs > 0) {
+            passes.waitBegins(waitMs);
+            std::int64_t notifiedUs = -1;
+            m_work.wait(waitMs, &notifiedUs);
+            passes.waitEnded(notifiedUs);
+        }
     }
     // Everything this thread did comes before the return of a wait for it.
     platform::tsanRelease(this);

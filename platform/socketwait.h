@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/passtrace.h"
+
+#include <atomic>
 #include <cstdint>
 
 namespace platform {
@@ -28,11 +31,20 @@ public:
     // False when the system refused the resources; waits then last until their bound.
     bool isValid() const;
     void wake();
+    // With the pass trace on: when the first wake-up since the last call was given, else -1.
+    std::int64_t takeWokenUs() { return m_wokenUs.exchange(-1); }
 
 private:
     friend WaitResult waitReadable(std::intptr_t socket, SocketWaker &waker, int boundMs);
+    void stampWake()
+    {
+        std::int64_t none = -1;
+        if (passtrace::on())
+            m_wokenUs.compare_exchange_strong(none, passtrace::nowUs());
+    }
     void drain();
     std::intptr_t m_handle;
+    std::atomic<std::int64_t> m_wokenUs{-1};
 };
 
 } // namespace platform

@@ -28,6 +28,7 @@ void SocketWaker::wake()
 {
     if (!isValid())
         return;
+    stampWake();
     const std::uint64_t one = 1;
     // Only a counter at its limit refuses, and that one wakes the waiter already.
     (void)!::write(int(m_handle), &one, sizeof one);

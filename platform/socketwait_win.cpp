@@ -46,6 +46,7 @@ void SocketWaker::wake()
 {
     if (!isValid())
         return;
+    stampWake();
     sockaddr_in self{};
     int length = sizeof self;
     if (::getsockname(SOCKET(m_handle), reinterpret_cast<sockaddr *>(&self), &length) != 0)

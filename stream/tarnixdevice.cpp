@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/mutexlocker.h"
+#include "platform/passtrace.h"
 #include "platform/priority.h"
 #include "platform/testseam.h"
 #include "platform/timerresolution.h"
@@ -71,6 +72,8 @@ bool TarnixDevice::queueControl(const QByteArray &datagram, quint64 tag)
     {
         platform::MutexLocker tx(&m_txMutex);
         queued = m_outgoing.append({datagram, tag});
+        if (queued)
+            platform::passtrace::controlQueued();
     }
     m_waker.wake();
     return queued;
@@ -146,6 +149,7 @@ void TarnixDevice::run()
     QByteArray buffer;
     buffer.reserve(wire::kStreamDatagramBytes);
     bool readable = false;
+    platform::passtrace::Passes passes(platform::passtrace::Stream);
     do {
         const bool sentTagged = sendOutgoing(socket);
         bool queuedReplies = false;
@@ -157,7 +161,9 @@ void TarnixDevice::run()
         if (readable && read == 0)
             platform::sleepMs(1);
         // Returns as soon as a datagram arrives, so it is acknowledged whatever the timer's resolution.
+        passes.waitBegins(kMaxWaitMs);
         readable = platform::waitReadable(descriptor, m_waker, kMaxWaitMs) == platform::WaitResult::Readable;
+        passes.waitEnded(m_waker.takeWokenUs());
     } while (m_running);
     socket.close();
     endOfRun();
@@ -178,6 +184,7 @@ bool TarnixDevice::sendOutgoing(QUdpSocket &socket)
     while (takeOutgoing(item)) {
         platform::passSeam(platform::SeamPoint::StreamBeforeSend, &item.datagram);
         socket.writeDatagram(item.datagram, m_receiverAddress, m_port);
+        platform::passtrace::controlSent(wire::bytes(qAsConst(item.datagram)), item.datagram.size());
         if (item.tag == kNoTag)
             continue;
         // Taken once the datagram has left: the reply timeout runs from here. A failed send counts

@@ -1,5 +1,6 @@
 #include "stream/tarnixdsp.h"
 
+#include "platform/passtrace.h"
 #include "platform/tsanannotate.h"
 #include "stream/samplefifo.h"
 
@@ -51,6 +52,7 @@ void TarnixDsp::run()
 {
     // One buffer per run, reused for every block: the host may only read it during the call.
     std::vector<IqPair> block(kBlockPairs, IqPair{0, 0});
+    platform::passtrace::Passes passes(platform::passtrace::Delivery);
     while (m_running) {
         // Every whole block waiting goes out in this pass, oldest first: however late this thread
         // woke, it catches up instead of leaving the FIFO to fill. A stop ends the pass early.
@@ -58,7 +60,10 @@ void TarnixDsp::run()
             if (const HostCallback callback = m_callback)
                 callback(kBlockPairs, 0, 0.0f, block.data());
         }
-        m_blockWaiting.wait(kMaxWaitMs);
+        passes.waitBegins(kMaxWaitMs);
+        std::int64_t notifiedUs = -1;
+        m_blockWaiting.wait(kMaxWaitMs, &notifiedUs);
+        passes.waitEnded(notifiedUs);
     }
     platform::tsanRelease(this);
 }
