@@ -14,11 +14,13 @@ enum class WaitResult { Readable, Woken, TimedOut };
 // Waits until `socket` (a descriptor as QAbstractSocket::socketDescriptor() gives it) has something to
 // read, `waker` was woken, or the bound (see waitBoundMs) has passed. A socket error counts as
 // readable: the read that follows collects it. Readable wins when both happened; a wake-up is used up
-// either way.
+// either way. After Readable the caller reads until nothing is left before it waits again: on Windows
+// readiness is announced once per read that leaves something behind, not while data waits.
 WaitResult waitReadable(std::intptr_t socket, SocketWaker &waker, int boundMs);
 
-// Wakes a thread that waits in waitReadable() for its socket: an eventfd on Linux, a loopback UDP
-// socket that sends itself a byte on Windows (WSAPoll waits on sockets only). wake() may come from any
+// Wakes a thread that waits in waitReadable() for its socket: an eventfd beside the socket in one
+// poll on Linux; on Windows an event beside a second one that Winsock signals when the socket has
+// something to read (WSAEventSelect), both in one WaitForMultipleObjects. wake() may come from any
 // thread and is never lost.
 class SocketWaker
 {
@@ -31,6 +33,10 @@ public:
     // False when the system refused the resources; waits then last until their bound.
     bool isValid() const;
     void wake();
+    // Ties a newly bound socket to this waker (on Windows, to its readiness event; nothing on Linux).
+    // A socket first waited for without it is tied then; a new socket that reuses an old one's
+    // descriptor needs it.
+    void watch(std::intptr_t socket);
     // With the pass trace on: when the first wake-up since the last call was given, else -1.
     std::int64_t takeWokenUs() { return m_wokenUs.exchange(-1); }
 
@@ -43,7 +49,9 @@ private:
             m_wokenUs.compare_exchange_strong(none, passtrace::nowUs());
     }
     void drain();
-    std::intptr_t m_handle;
+    std::intptr_t m_handle;          // the eventfd, or the wake-up event
+    std::intptr_t m_socketEvent = 0; // Windows: signalled when the watched socket has data
+    std::intptr_t m_watched = -1;    // Windows: the socket tied to m_socketEvent
     std::atomic<std::int64_t> m_wokenUs{-1};
 };
 

@@ -34,6 +34,8 @@ void SocketWaker::wake()
     (void)!::write(int(m_handle), &one, sizeof one);
 }
 
+void SocketWaker::watch(std::intptr_t) {}
+
 void SocketWaker::drain()
 {
     std::uint64_t count;

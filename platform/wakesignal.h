@@ -1,16 +1,21 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 
 namespace platform {
 
-// Wakes a thread that waits for its work. notify() may come from any thread and is never lost: a
-// wait that starts after it returns at once. One thread waits.
+// Wakes a thread that waits for its work: a condition variable on Linux, an event on Windows. notify()
+// may come from any thread and is never lost: a wait that starts after it returns at once. One thread
+// waits.
 class WakeSignal
 {
 public:
+    WakeSignal();
+    ~WakeSignal();
+    WakeSignal(const WakeSignal &) = delete;
+    WakeSignal &operator=(const WakeSignal &) = delete;
+
     void notify();
     // Waits until notified or until the bound (see waitBoundMs) has passed. True when notified; the
     // notification is used up either way. With the pass trace on, `notifiedUs` (if given) receives
@@ -18,10 +23,8 @@ public:
     bool wait(int boundMs, std::int64_t *notifiedUs = nullptr);
 
 private:
-    std::mutex m_mutex; // a leaf: nothing else is locked while it is held
-    std::condition_variable m_changed;
-    bool m_pending = false;
-    std::int64_t m_notifiedUs = -1;
+    struct State;
+    std::unique_ptr<State> m_state;
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "stream/tarnixdevice.h"
 
 #include "platform/clock.h"
+#include "platform/datagramio.h"
 #include "platform/mutexlocker.h"
 #include "platform/passtrace.h"
 #include "platform/priority.h"
@@ -32,12 +33,12 @@ bool TarnixDevice::startReceiving(const QHostAddress &address, quint16 port)
     if (m_running || isRunning())
         return false;
     m_receiverAddress = address;
+    bool isIPv4 = false;
+    m_receiverIPv4 = address.toIPv4Address(&isIPv4);
+    m_receiverIsIPv4 = isIPv4;
     m_port = port;
-    {
-        // A new connection takes the stream up from sequence 0; the history is kept.
-        platform::MutexLocker rx(&m_rxMutex);
-        m_sequencer->reset();
-    }
+    // A new connection takes the stream up from sequence 0; the history is kept.
+    m_sequencer->reset();
     start(QThread::TimeCriticalPriority);
     waitStarted();
     return m_running;
@@ -72,8 +73,10 @@ bool TarnixDevice::queueControl(const QByteArray &datagram, quint64 tag)
     {
         platform::MutexLocker tx(&m_txMutex);
         queued = m_outgoing.append({datagram, tag});
-        if (queued)
+        if (queued) {
             platform::passtrace::controlQueued();
+            m_outgoingWaiting.store(true, std::memory_order_relaxed);
+        }
     }
     m_waker.wake();
     return queued;
@@ -139,26 +142,31 @@ void TarnixDevice::run()
     }
     // QUdpSocket keeps no buffer of its own; the kernel's receive buffer is what absorbs a stall.
     socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReadBufferBytes);
+    // Qt binds the socket and closes it; every read and write goes through the descriptor.
     const qintptr descriptor = socket.socketDescriptor();
+    m_waker.watch(descriptor);
 
     {
         platform::MutexLocker lock(&m_runMutex);
         m_running = true;
     }
 
-    QByteArray buffer;
-    buffer.reserve(wire::kStreamDatagramBytes);
+    // One buffer for the thread's life, as large as any datagram, so none is ever cut short.
+    std::vector<uchar> buffer(platform::kMaxDatagramBytes);
     bool readable = false;
+    int idleWakes = 0;
     platform::passtrace::Passes passes(platform::passtrace::Stream);
     do {
-        const bool sentTagged = sendOutgoing(socket);
-        bool queuedReplies = false;
-        const int read = receiveBatch(socket, buffer, &queuedReplies);
-        // The driver learns of sends and replies at once, and of a pass it asked for.
-        if ((sentTagged || queuedReplies || m_readWanted.exchange(false)) && m_replyWakeup)
+        sendOutgoing(descriptor);
+        const int read = receiveBatch(descriptor, buffer);
+        // Sends and replies wake the driver as they happen; a pass it asked for, once it is done.
+        if (m_readWanted.exchange(false) && m_replyWakeup)
             m_replyWakeup->notify();
         // A socket that keeps reporting itself readable but yields nothing must not make this spin.
-        if (readable && read == 0)
+        // Once is no spin: on Windows a read that left a datagram behind announces it again even
+        // when the same batch then read it.
+        idleWakes = readable && read == 0 ? idleWakes + 1 : 0;
+        if (idleWakes > 1)
             platform::sleepMs(1);
         // Returns as soon as a datagram arrives, so it is acknowledged whatever the timer's resolution.
         passes.waitBegins(kMaxWaitMs);
@@ -176,66 +184,84 @@ void TarnixDevice::endOfRun()
     platform::tsanRelease(this);
 }
 
-bool TarnixDevice::sendOutgoing(QUdpSocket &socket)
+void TarnixDevice::sendOutgoing(qintptr socket)
 {
-    bool sentTagged = false;
     Outgoing item;
     // One at a time, the lock not held while sending: the driver can queue more meanwhile.
     while (takeOutgoing(item)) {
         platform::passSeam(platform::SeamPoint::StreamBeforeSend, &item.datagram);
-        socket.writeDatagram(item.datagram, m_receiverAddress, m_port);
-        platform::passtrace::controlSent(wire::bytes(qAsConst(item.datagram)), item.datagram.size());
+        const uchar *bytes = wire::bytes(qAsConst(item.datagram));
+        if (m_receiverIsIPv4)
+            platform::sendDatagram(socket, bytes, item.datagram.size(), m_receiverIPv4, m_port);
+        platform::passtrace::controlSent(bytes, item.datagram.size());
         if (item.tag == kNoTag)
             continue;
         // Taken once the datagram has left: the reply timeout runs from here. A failed send counts
         // as sent, like a datagram lost on the way.
         const qint64 sentNs = platform::monotonicNs();
-        platform::MutexLocker tx(&m_txMutex);
-        m_sent.append({item.tag, sentNs});
-        sentTagged = true;
+        {
+            platform::MutexLocker tx(&m_txMutex);
+            m_sent.append({item.tag, sentNs});
+        }
+        // At once, in the middle of a batch too: the driver learns when the timeout began.
+        if (m_replyWakeup)
+            m_replyWakeup->notify();
     }
-    return sentTagged;
 }
 
 bool TarnixDevice::takeOutgoing(Outgoing &out)
 {
     platform::MutexLocker tx(&m_txMutex);
-    return m_outgoing.takeFirst(out);
+    const bool taken = m_outgoing.takeFirst(out);
+    if (!taken)
+        m_outgoingWaiting.store(false, std::memory_order_relaxed);
+    return taken;
 }
 
-int TarnixDevice::receiveBatch(QUdpSocket &socket, QByteArray &buffer, bool *queuedReplies)
+int TarnixDevice::receiveBatch(qintptr socket, std::vector<uchar> &buffer)
 {
     int read = 0;
-    QHostAddress sender;
-    // Held for the whole batch: a reply is taken before or after a batch, never during one.
-    platform::MutexLocker rx(&m_rxMutex);
     for (;;) {
+        // A command queued meanwhile goes out between two stream datagrams: a batch lasts as long as
+        // datagrams keep coming, and a command held back past its reply timeout would be sent twice.
+        if (m_outgoingWaiting.load(std::memory_order_relaxed))
+            sendOutgoing(socket);
         // Whatever reached the socket before this moment has been read once a look finds it empty.
         const qint64 lookedAt = platform::monotonicNs();
-        if (!socket.hasPendingDatagrams()) {
+        quint32 sender = 0;
+        const int size = platform::receiveDatagram(socket, buffer.data(), int(buffer.size()), &sender);
+        if (size == platform::kNoDatagram) {
             m_readUpToNs.store(lookedAt, std::memory_order_release);
             break;
         }
-        const qint64 pending = socket.pendingDatagramSize();
-        buffer.resize(int(qMax<qint64>(pending, 0)));
-        const qint64 got = socket.readDatagram(buffer.data(), buffer.size(), &sender);
         ++read; // a failed one too: it took the socket's error away
-        if (got < 0)
+        if (size < 0)
             break; // a failed read would otherwise be retried for ever; no claim about the socket
         // Only the address counts: the receiver may answer from another port.
-        if (!sender.isEqual(m_receiverAddress, QHostAddress::TolerantConversion))
+        if (!m_receiverIsIPv4 || sender != m_receiverIPv4)
             continue;
-        const int size = int(got);
         if (size < wire::kMinDatagramBytes)
             continue; // too short to carry a code
-        const quint16 code = wire::readU16(wire::bytes(qAsConst(buffer)) + wire::kCodeOffset);
+        const quint16 code = wire::readU16(buffer.data() + wire::kCodeOffset);
         if (code == wire::kCodeStream) {
-            const auto verdict = m_sequencer->handle(wire::bytes(buffer), size);
+            const auto verdict = m_sequencer->handle(buffer.data(), size);
             if (StreamSequencer::acknowledges(verdict))
-                socket.writeDatagram(buffer.constData(), wire::kAckBytes, m_receiverAddress, m_port);
-        } else if (m_replies.append(QByteArray(buffer.constData(), size))) {
-            *queuedReplies = true;
+                platform::sendDatagram(socket, buffer.data(), wire::kAckBytes, m_receiverIPv4, m_port);
+        } else {
+            queueReply(buffer.data(), size);
         }
     }
     return read;
+}
+
+void TarnixDevice::queueReply(const uchar *datagram, int size)
+{
+    bool queued;
+    {
+        platform::MutexLocker rx(&m_rxMutex);
+        queued = m_replies.append(QByteArray(reinterpret_cast<const char *>(datagram), size));
+    }
+    // At once, not after the batch: the driver retires the request before its timeout comes due.
+    if (queued && m_replyWakeup)
+        m_replyWakeup->notify();
 }

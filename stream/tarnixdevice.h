@@ -12,9 +12,9 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class DspAbstract;
-class QUdpSocket;
 class StreamSequencer;
 namespace platform {
 class WakeSignal;
@@ -44,8 +44,8 @@ public:
     void requestRead();
     void setGain(double dB);
     qint32 gain() const;
-    // Notified (from this device's thread) after a pass that sent tagged datagrams or queued replies,
-    // or that requestRead asked for. Set while stopped.
+    // Notified (from this device's thread) as each reply is queued and each tagged datagram has
+    // left, and after a pass that requestRead asked for. Set while stopped.
     void setReplyWakeup(platform::WakeSignal *wakeup) { m_replyWakeup = wakeup; }
 
     static constexpr quint64 kNoTag = ~quint64(0);
@@ -74,19 +74,23 @@ private:
         quint64 tag;
         qint64 sentNs;
     };
-    // Returns whether a tagged datagram was sent.
-    bool sendOutgoing(QUdpSocket &socket);
+    void sendOutgoing(qintptr socket);
     bool takeOutgoing(Outgoing &out);
-    // Returns the number of reads (failed ones too) and whether a reply was queued.
-    int receiveBatch(QUdpSocket &socket, QByteArray &buffer, bool *queuedReplies);
+    // Reads until nothing is left; returns the number of reads (failed ones too).
+    int receiveBatch(qintptr socket, std::vector<uchar> &buffer);
+    void queueReply(const uchar *datagram, int size);
 
     std::atomic<bool> m_running{false};
     // Written by startReceiving only while the thread is not running; the thread start orders them.
     quint16 m_port;
     QHostAddress m_receiverAddress;
+    quint32 m_receiverIPv4 = 0; // host byte order; the socket is an IPv4 one
+    bool m_receiverIsIPv4 = false;
 
-    // Lock order: m_rxMutex before m_runMutex (which guards the expected sequence number) and
-    // before the sample FIFO's mutex. m_txMutex and m_rxMutex are never held together.
+    // Each guards its own data and is held only briefly, never two at once: m_runMutex the expected
+    // sequence number (the sequencer takes it, with the sample FIFO's mutex after it, never inside
+    // it), m_rxMutex the reply queue, m_txMutex the outgoing queue. A receive batch holds none: the
+    // driver takes each reply as soon as it is queued.
     QMutex m_runMutex;
     QMutex m_rxMutex;
     QMutex m_txMutex;
@@ -95,10 +99,12 @@ private:
     DatagramQueue m_replies{kMaxQueuedDatagrams};           // m_rxMutex
     BoundedQueue<Outgoing> m_outgoing{kMaxQueuedDatagrams}; // m_txMutex
     BoundedQueue<SentNote> m_sent{kMaxQueuedDatagrams};     // m_txMutex
+    std::atomic<bool> m_outgoingWaiting{false};             // set when m_outgoing gains a datagram
     std::atomic<qint64> m_readUpToNs{0};
     std::atomic<bool> m_readWanted{false};
     qint32 m_gain = 1; // m_gainMutex; kept for the driver, the stream does not scale
-    std::unique_ptr<StreamSequencer> m_sequencer; // used under m_rxMutex
-    platform::SocketWaker m_waker;                // woken by queueControl and stopReceiving
+    // Used by the thread while it runs, and reset by startReceiving before it starts.
+    std::unique_ptr<StreamSequencer> m_sequencer;
+    platform::SocketWaker m_waker; // woken by queueControl and stopReceiving
     platform::WakeSignal *m_replyWakeup = nullptr;
 };
