@@ -49,6 +49,9 @@ void Control::open()
     // Give the receiver time to start streaming before tuning it; host calls are served meanwhile.
     QEventLoop settle;
     QTimer timer;
+    // A coarse timer of this length is a WM_TIMER on Windows: rounded to the system's timer tick and
+    // sent only when the GUI thread's queue is empty, so the tuning could follow the start late.
+    timer.setTimerType(Qt::PreciseTimer);
     timer.setSingleShot(true);
     timer.setInterval(kSettleMs);
     connect(&timer, &QTimer::timeout, &settle, &QEventLoop::quit);

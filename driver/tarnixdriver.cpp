@@ -5,6 +5,7 @@
 #include "driver/requests.h"
 #include "platform/clock.h"
 #include "platform/passtrace.h"
+#include "platform/priority.h"
 #include "platform/tsanannotate.h"
 #include "protocol/commands.h"
 #include "stream/dspabstract.h"
@@ -84,6 +85,8 @@ private:
 
 void TarnixDriver::run()
 {
+    // Started time-critical, which Qt cannot give a thread on Linux: raised as the stream thread is.
+    platform::raiseCurrentThreadPriority();
     DeviceLink link(m_device);
     platform::passtrace::Passes passes(platform::passtrace::Driver);
     while (m_running) {

@@ -21,9 +21,10 @@ class TarnixDriver : public QThread
 {
     Q_OBJECT
 public:
-    // Between turns the driver thread waits for a command, a reply or the next timeout; this bound
-    // only keeps it looking at its running flag should a wake-up ever go missing.
-    static constexpr int kMaxWaitMs = 100;
+    // Between turns the driver thread waits for a command, a reply or the next timeout; each of them
+    // and the close wake it, and a wake-up is never lost. The bound is a last guard only, long
+    // enough that an idle connection costs one wake-up a second.
+    static constexpr int kMaxWaitMs = 1000;
     static constexpr unsigned long kWaitPollMs = 3;
 
     explicit TarnixDriver(DspAbstract *dsp, QObject *parent = nullptr);

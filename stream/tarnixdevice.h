@@ -53,9 +53,10 @@ public:
     static constexpr int kMaxQueuedDatagrams = 1024;
     // Room in the kernel for about a thousand stream datagrams should the thread be held up.
     static constexpr int kReadBufferBytes = 1247232;
-    // Between passes the thread waits for a datagram or a queued control datagram; this bound only
-    // keeps it looking at its running flag should a wake-up ever go missing.
-    static constexpr int kMaxWaitMs = 100;
+    // Between passes the thread waits for a datagram or a queued control datagram (or the stop).
+    // The bound is a last guard: on Windows a wait that runs out ties the socket to its readiness
+    // event again (see SocketWaker), so it stays short enough for that to cost little.
+    static constexpr int kMaxWaitMs = 250;
     static constexpr unsigned long kStartPollMs = 5;
 
 protected:

@@ -1,6 +1,7 @@
 #include "stream/tarnixdsp.h"
 
 #include "platform/passtrace.h"
+#include "platform/priority.h"
 #include "platform/tsanannotate.h"
 #include "stream/samplefifo.h"
 
@@ -50,6 +51,9 @@ unsigned int TarnixDsp::queuedPairs() const
 
 void TarnixDsp::run()
 {
+    // Started time-critical, which Qt cannot give a thread on Linux: raised as the stream thread is,
+    // so that it is not the one starved when the machine is busy and the FIFO fills.
+    platform::raiseCurrentThreadPriority();
     // One buffer per run, reused for every block: the host may only read it during the call.
     std::vector<IqPair> block(kBlockPairs, IqPair{0, 0});
     platform::passtrace::Passes passes(platform::passtrace::Delivery);

@@ -14,15 +14,19 @@ class TarnixDsp : public DspAbstract
 {
     Q_OBJECT
 public:
-    // About 0.2 s at 312500 samples/s. After a lost datagram the receiver resends it 20 ms later and
-    // then catches up in one burst of everything it held back; 4096 pairs (13 ms) overflowed on every
-    // such burst and lost a ring's worth of samples, this holds a stall of up to ~200 ms. Delivery
-    // hands over every whole block waiting as soon as it wakes, so a late wake-up costs only time.
-    static constexpr int kFifoCapacityPairs = 65536;
+    // 3.4 s at 312500 samples/s (8 MiB), as the SoapySDR module's buffer. After a lost datagram the
+    // receiver resends it 20 ms later and then catches up in one burst of everything it held back;
+    // 4096 pairs (13 ms) overflowed on every such burst. 65536 held that, but at 32 times the top
+    // rate it is 7 ms, and a busy 2-core machine held the delivery thread back for 6 ms: the ring is
+    // sized for the stalls of a busy machine at the highest rate the stream thread can carry (50 ms
+    // at 64 times). Delivery hands over every whole block waiting as soon as it wakes, so a late
+    // wake-up costs only time.
+    static constexpr int kFifoCapacityPairs = 1 << 20;
     static constexpr int kBlockPairs = 2048;
-    // The delivery thread waits for a whole block; this bound only keeps it looking at its running
-    // flag should a wake-up ever go missing.
-    static constexpr int kMaxWaitMs = 100;
+    // The delivery thread waits for a whole block; every push that completes one and every stop
+    // wakes it, and a wake-up is never lost. The bound is a last guard only, long enough that a
+    // silent stream costs one wake-up a second.
+    static constexpr int kMaxWaitMs = 1000;
 
     explicit TarnixDsp(QObject *parent = nullptr);
     ~TarnixDsp() override;
