@@ -11,8 +11,13 @@
 #include <QMutex>
 #include <QUdpSocket>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 using testsupport::FakeReceiver;
 using testsupport::ReceivedDatagram;
@@ -235,6 +240,81 @@ TEST_F(TarnixDeviceTest, ControlDatagramsGoOutInOrderAndQueueWhileStopped)
     ASSERT_TRUE(fake->sendStream(0));
     ASSERT_TRUE(testsupport::waitUntil([&] { return dsp.pushCount() >= 3; }, kWaitMs));
     EXPECT_EQ(dsp.pushCount(), 3u);
+}
+
+// Holds the stream thread inside each of its first two pushes, in the middle of a receive batch,
+// until released.
+class HoldingDsp : public CapturingDsp
+{
+public:
+    bool pushSamples(const IqPair *pairs, void *work, int count, quint8 aux) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_held < 2) {
+            const int hold = ++m_held;
+            m_changed.notify_all();
+            // Longer than any wait of the test, so a wait that fails is not rescued by this one ending.
+            m_changed.wait_for(lock, std::chrono::milliseconds(2 * kWaitMs),
+                               [&] { return m_released >= hold; });
+        }
+        lock.unlock();
+        return CapturingDsp::pushSamples(pairs, work, count, aux);
+    }
+    bool waitHeld(int hold)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return m_held >= hold; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_released;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_held = 0;
+    int m_released = 0;
+};
+
+TEST_F(TarnixDeviceTest, ALongBatchHoldsBackNeitherCommandsNorReplies)
+{
+    // A device on the fixture's receiver whose pushes stall while datagrams wait behind them.
+    device.stopReceiving();
+    HoldingDsp holding;
+    TarnixDevice held(&holding);
+    ASSERT_TRUE(held.startReceiving(FakeReceiver::address(), port));
+    ASSERT_TRUE(fake->sendStream(0));
+    ASSERT_TRUE(holding.waitHeld(1));
+    // Behind datagram 0, in the same batch: a reply, then more of the stream; and a command queued.
+    const QByteArray answer = reply(0x0005, 22, 'r');
+    ASSERT_TRUE(fake->send(answer));
+    constexpr int kDatagrams = 6;
+    for (quint16 n = 1; n < kDatagrams; ++n)
+        ASSERT_TRUE(fake->sendStream(n));
+    const QByteArray command = reply(0x0008, 26, 'c');
+    held.queueControl(command);
+    holding.release();
+
+    // Held again in datagram 1, after the reply was read: the driver can take the reply now.
+    ASSERT_TRUE(holding.waitHeld(2));
+    std::atomic<bool> taken{false};
+    QByteArray r;
+    std::thread taker([&] { taken = held.takeReply(r); });
+    EXPECT_TRUE(testsupport::waitUntil([&] { return taken.load(); }, kWaitMs));
+    holding.release();
+    taker.join();
+    EXPECT_EQ(r, answer);
+
+    // The command left right after the datagram in hand, ahead of the rest of the batch.
+    ASSERT_TRUE(waitForReceived(kDatagrams + 1));
+    const QList<QByteArray> out = received();
+    ASSERT_EQ(out.size(), kDatagrams + 1);
+    EXPECT_EQ(out[1], command);
+    EXPECT_EQ(holding.pushCount(), size_t(kDatagrams));
+    held.stopReceiving();
 }
 
 TEST_F(TarnixDeviceTest, SecondStartIsRefusedAndChangesNothing)
