@@ -1,8 +1,9 @@
 # The SoapySDR module's rows of scripts/bench, sourced by it and run in its network namespace beside
 # the plug-in's measurements: soapy-reader (a light SoapySDR client that checks the pattern) against
-# the simulator at 1x, 2x, 4x ... until the first loss, then the speeds in between: the module's
-# highest lossless rate; then the reader's CPU at the nominal rate for --seconds.
-# Uses scripts/bench's start_sim, stop_sim, $build, $work, $rx, $seconds and $point_seconds.
+# the simulator at 1x, 2x, 4x ... until the first loss, then bisection between the last lossless and
+# the first lossy speed: the module's highest lossless rate; then the reader's CPU at the nominal rate
+# for --seconds.
+# Uses scripts/bench's start_sim, stop_sim, fig, $build, $work, $rx, $seconds and $point_seconds.
 
 soapy_bench() {
     local reader=$build/bench/soapy-reader
@@ -35,9 +36,11 @@ soapy_bench() {
     for ((speed = 1; speed <= kMaxPluginSpeed; speed *= 2)); do
         if soapy_point "$speed"; then good=$speed; else bad=$speed; break; fi
     done
+    # Between the last lossless power of two and the first lossy one, bisection, as for the plug-in.
     if ((bad > 0)); then
-        for ((speed = good + 1; speed < bad; speed++)); do
-            if soapy_point "$speed"; then good=$speed; else break; fi
+        while ((bad - good > 1)); do
+            speed=$(((good + bad) / 2))
+            if soapy_point "$speed"; then good=$speed; else bad=$speed; fi
         done
     fi
     soapy_lossless=$good
@@ -56,7 +59,7 @@ soapy_table() {
 SoapySDR module through soapy-reader (CS32, pattern checked) vs simulator --speed
   speed  wanted S/s   achieved S/s      gaps overflows
 $(printf '%s\n' "${soapy_rows[@]}")
-highest lossless module rate              $(printf '%-26s' "${soapy_lossless}x = $(jq -n "312500 * $soapy_lossless") S/s") plug-in: ${lossless}x
-  CPU of the reader process (user+sys)    $(printf '%-26s' "$(printf '%.1f %% of one core' "$soapy_cpu")") plug-in host: $(printf '%.1f %%' "${cpu[n]}") (nominal, $seconds s; clean: $soapy_nominal_clean)
+highest lossless module rate              $(printf '%-26s' "${soapy_lossless}x = $(jq -n "312500 * $soapy_lossless") S/s") plug-in: ${fig[new:lossless]}x
+  CPU of the reader process (user+sys)    $(printf '%-26s' "$(printf '%.1f %% of one core' "$soapy_cpu")") plug-in host: $(printf '%.1f %%' "${fig[n-new:cpu]}") (nominal, $seconds s; clean: $soapy_nominal_clean)
 ROWS
 }
