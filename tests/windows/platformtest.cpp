@@ -1,9 +1,11 @@
 // Windows thread, priority, wait and timer layer, run under Wine by scripts/test-windows (no test framework
 // is built for mingw, so checks print and count). Exits 0 when every check held.
+#include "platform/datagramio.h"
 #include "platform/priority.h"
 #include "platform/socketwait.h"
 #include "platform/thread.h"
 #include "platform/timerresolution.h"
+#include "platform/wakesignal.h"
 
 #include <winsock2.h> // before windows.h, which would bring in the old winsock.h
 
@@ -113,7 +115,7 @@ void socketWaitEndsOnDatagramsAndWakeUps()
               ::getsockname(s, reinterpret_cast<sockaddr *>(&self), &length) == 0,
           "a loopback socket binds");
     platform::SocketWaker waker;
-    check(waker.isValid(), "the waker has its socket");
+    check(waker.isValid(), "the waker has its events");
     const std::intptr_t fd = std::intptr_t(s);
     using platform::WaitResult;
     check(platform::waitReadable(fd, waker, 1) == WaitResult::TimedOut,
@@ -133,7 +135,52 @@ void socketWaitEndsOnDatagramsAndWakeUps()
     ::sendto(s, "x", 1, 0, reinterpret_cast<sockaddr *>(&self), length);
     check(platform::waitReadable(fd, waker, int(kDeadlineMs)) == WaitResult::Readable,
           "a datagram ends the wait");
+    // The stream thread reads until nothing is left; what a read leaves behind is announced again.
+    ::sendto(s, "y", 1, 0, reinterpret_cast<sockaddr *>(&self), length);
+    unsigned char byte;
+    std::uint32_t from = 0;
+    check(platform::receiveDatagram(fd, &byte, 1, &from) == 1 && from == INADDR_LOOPBACK,
+          "a datagram is read with its sender");
+    check(platform::waitReadable(fd, waker, int(kDeadlineMs)) == WaitResult::Readable,
+          "the one left behind ends the next wait");
+    check(platform::receiveDatagram(fd, &byte, 1, &from) == 1 && byte == 'y', "...and is read");
+    check(platform::receiveDatagram(fd, &byte, 1, &from) == platform::kNoDatagram, "then nothing is left");
     ::closesocket(s);
+
+    // A new socket with a datagram already waiting when it is first tied to the waker.
+    SOCKET t = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in other = self;
+    other.sin_port = 0;
+    length = sizeof other;
+    check(::bind(t, reinterpret_cast<sockaddr *>(&other), sizeof other) == 0 &&
+              ::getsockname(t, reinterpret_cast<sockaddr *>(&other), &length) == 0,
+          "a second socket binds");
+    ::sendto(t, "z", 1, 0, reinterpret_cast<sockaddr *>(&other), length);
+    waker.watch(std::intptr_t(t));
+    check(platform::waitReadable(std::intptr_t(t), waker, int(kDeadlineMs)) == WaitResult::Readable,
+          "a datagram that came before the socket was tied ends the first wait");
+    ::closesocket(t);
+}
+
+// The driver and delivery threads' wait: a notification before the wait is kept, one from another
+// thread ends it at once, and each is used up by one wait.
+void wakeSignalIsNeverLost()
+{
+    platform::WakeSignal signal;
+    signal.notify();
+    check(signal.wait(int(kDeadlineMs)), "a notification before the wait ends it");
+    check(!signal.wait(1), "...once");
+    const platform::ThreadHandle h = platform::beginThread(
+        [](void *s) {
+            static_cast<platform::WakeSignal *>(s)->notify();
+            platform::endThread();
+        },
+        &signal);
+    const DWORD start = GetTickCount();
+    check(signal.wait(int(kDeadlineMs)) && GetTickCount() - start < kDeadlineMs / 2,
+          "a notification from another thread ends the wait at once");
+    check(platform::waitThread(h, kDeadlineMs), "the notifying thread ends");
+    check(!signal.wait(1), "the notification was used up");
 }
 
 void timerRequestsArePaired()
@@ -157,6 +204,7 @@ int main()
     waitTimesOutThenSucceeds();
     cyclesLeaveNoHandles();
     socketWaitEndsOnDatagramsAndWakeUps();
+    wakeSignalIsNeverLost();
     timerRequestsArePaired();
     check(platform::waitThread(0, 0), "no thread counts as ended");
     std::printf("platform test: %d failure(s)\n", g_failures);
