@@ -3,7 +3,6 @@
 #include "platform/clock.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -64,9 +63,7 @@ void setOn(bool on)
 
 std::int64_t nowUs()
 {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return monotonicNs() / 1000;
 }
 
 void Passes::begin(int boundMs)

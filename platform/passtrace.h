@@ -17,7 +17,7 @@ inline bool on()
     return g_on.load(std::memory_order_relaxed);
 }
 void setOn(bool on);
-// Microseconds on a monotonic clock.
+// Microseconds on the threads' shared monotonic clock (platform::monotonicNs).
 std::int64_t nowUs();
 
 // The passes of one worker loop, used by that thread alone. A pass runs from the return of one wait to

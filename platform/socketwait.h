@@ -49,9 +49,10 @@ private:
             m_wokenUs.compare_exchange_strong(none, passtrace::nowUs());
     }
     void drain();
-    std::intptr_t m_handle;          // the eventfd, or the wake-up event
-    std::intptr_t m_socketEvent = 0; // Windows: signalled when the watched socket has data
-    std::intptr_t m_watched = -1;    // Windows: the socket tied to m_socketEvent
+    std::intptr_t m_handle; // the eventfd, or the wake-up event
+    // Windows only: signalled when the watched socket has data, and the socket tied to it.
+    [[maybe_unused]] std::intptr_t m_socketEvent = 0;
+    [[maybe_unused]] std::intptr_t m_watched = -1;
     std::atomic<std::int64_t> m_wokenUs{-1};
 };
 
