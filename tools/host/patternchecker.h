@@ -42,6 +42,7 @@ public:
 
 private:
     void feedOne(const IqPair &pair);
+    static bool isPair(const IqPair &pair, quint64 n);
     void visit(quint64 n);
     void takeExpectedSlot();
     // Marks datagram k as delivered; false when k lies implausibly far from what was seen so far.
