@@ -27,4 +27,29 @@ bool sendDatagram(std::intptr_t socket, const unsigned char *data, int size, std
                     reinterpret_cast<const sockaddr *>(&to), sizeof to) == size;
 }
 
+// Winsock has no batch calls for UDP: a batch is a loop of single ones.
+int receiveDatagrams(std::intptr_t socket, DatagramSlot *slots, int count)
+{
+    int filled = 0;
+    while (filled < count) {
+        DatagramSlot &slot = slots[filled];
+        slot.size = receiveDatagram(socket, slot.data, slot.capacity, &slot.senderIPv4);
+        if (slot.size == kNoDatagram)
+            break;
+        ++filled;
+        if (slot.size == kReadFailed)
+            break;
+    }
+    return filled;
+}
+
+int sendDatagrams(std::intptr_t socket, const unsigned char *const *data, const int *sizes, int count,
+                  std::uint32_t ipv4, std::uint16_t port)
+{
+    int sent = 0;
+    for (int k = 0; k < count; ++k)
+        sent += sendDatagram(socket, data[k], sizes[k], ipv4, port) ? 1 : 0;
+    return sent;
+}
+
 } // namespace platform

@@ -151,14 +151,14 @@ void TarnixDevice::run()
         m_running = true;
     }
 
-    // One buffer for the thread's life, as large as any datagram, so none is ever cut short.
-    std::vector<uchar> buffer(platform::kMaxDatagramBytes);
+    // Buffers for the thread's life, each as large as any datagram, so none is ever cut short.
+    ReadBatch batch;
     bool readable = false;
     int idleWakes = 0;
     platform::passtrace::Passes passes(platform::passtrace::Stream);
     do {
         sendOutgoing(descriptor);
-        const int read = receiveBatch(descriptor, buffer);
+        const int read = receiveBatch(descriptor, batch);
         // Sends and replies wake the driver as they happen; a pass it asked for, once it is done.
         if (m_readWanted.exchange(false) && m_replyWakeup)
             m_replyWakeup->notify();
@@ -218,7 +218,7 @@ bool TarnixDevice::takeOutgoing(Outgoing &out)
     return taken;
 }
 
-int TarnixDevice::receiveBatch(qintptr socket, std::vector<uchar> &buffer)
+int TarnixDevice::receiveBatch(qintptr socket, ReadBatch &batch)
 {
     int read = 0;
     for (;;) {
@@ -228,30 +228,57 @@ int TarnixDevice::receiveBatch(qintptr socket, std::vector<uchar> &buffer)
             sendOutgoing(socket);
         // Whatever reached the socket before this moment has been read once a look finds it empty.
         const qint64 lookedAt = platform::monotonicNs();
-        quint32 sender = 0;
-        const int size = platform::receiveDatagram(socket, buffer.data(), int(buffer.size()), &sender);
-        if (size == platform::kNoDatagram) {
+        const int got = platform::receiveDatagrams(socket, batch.datagrams.data(), kReadBatch);
+        if (got == 0) {
             m_readUpToNs.store(lookedAt, std::memory_order_release);
             break;
         }
-        ++read; // a failed one too: it took the socket's error away
-        if (size < 0)
-            break; // a failed read would otherwise be retried for ever; no claim about the socket
-        // Only the address counts: the receiver may answer from another port.
-        if (!m_receiverIsIPv4 || sender != m_receiverIPv4)
-            continue;
-        if (size < wire::kMinDatagramBytes)
-            continue; // too short to carry a code
-        const quint16 code = wire::readU16(buffer.data() + wire::kCodeOffset);
-        if (code == wire::kCodeStream) {
-            const auto verdict = m_sequencer->handle(buffer.data(), size);
-            if (StreamSequencer::acknowledges(verdict))
-                platform::sendDatagram(socket, buffer.data(), wire::kAckBytes, m_receiverIPv4, m_port);
-        } else {
-            queueReply(buffer.data(), size);
+        read += got; // a failed one too: it took the socket's error away
+        // The acknowledgements of a batch leave together, once its datagrams are handled: a few
+        // microseconds later than one by one, and one system call instead of one each.
+        int acks = 0;
+        bool failed = false;
+        for (int k = 0; k < got; ++k) {
+            platform::DatagramSlot &slot = batch.datagrams[size_t(k)];
+            // A failed read would otherwise be retried for ever; no claim about the socket.
+            if (slot.size < 0) {
+                failed = true;
+                break;
+            }
+            // Only the address counts: the receiver may answer from another port.
+            if (!m_receiverIsIPv4 || slot.senderIPv4 != m_receiverIPv4)
+                continue;
+            if (slot.size < wire::kMinDatagramBytes)
+                continue; // too short to carry a code
+            const quint16 code = wire::readU16(slot.data + wire::kCodeOffset);
+            if (code == wire::kCodeStream) {
+                const auto verdict = m_sequencer->handle(slot.data, slot.size);
+                if (StreamSequencer::acknowledges(verdict)) {
+                    batch.acks[size_t(acks)] = slot.data;
+                    batch.ackSizes[size_t(acks)] = wire::kAckBytes;
+                    ++acks;
+                }
+            } else {
+                queueReply(slot.data, slot.size);
+            }
         }
+        if (acks > 0)
+            platform::sendDatagrams(socket, batch.acks.data(), batch.ackSizes.data(), acks, m_receiverIPv4,
+                                    m_port);
+        if (failed)
+            break;
     }
     return read;
+}
+
+TarnixDevice::ReadBatch::ReadBatch()
+    // Not zeroed: only the pages that datagrams land in are ever touched.
+    : storage(new uchar[size_t(kReadBatch) * platform::kMaxDatagramBytes])
+{
+    for (int k = 0; k < kReadBatch; ++k) {
+        datagrams[size_t(k)].data = storage.get() + size_t(k) * platform::kMaxDatagramBytes;
+        datagrams[size_t(k)].capacity = platform::kMaxDatagramBytes;
+    }
 }
 
 void TarnixDevice::queueReply(const uchar *datagram, int size)

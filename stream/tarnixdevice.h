@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/datagramio.h"
 #include "platform/socketwait.h"
 #include "protocol/hostinterface.h"
 #include "stream/datagramqueue.h"
@@ -10,6 +11,7 @@
 #include <QMutex>
 #include <QThread>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -77,8 +79,19 @@ private:
     };
     void sendOutgoing(qintptr socket);
     bool takeOutgoing(Outgoing &out);
-    // Reads until nothing is left; returns the number of reads (failed ones too).
-    int receiveBatch(qintptr socket, std::vector<uchar> &buffer);
+    // Datagrams taken in one read: twice a receiver's window. After a stall the socket holds more;
+    // they come in batches of this many, each batch acknowledged as soon as it is handled.
+    static constexpr int kReadBatch = 16;
+    struct ReadBatch
+    {
+        ReadBatch();
+        std::unique_ptr<uchar[]> storage;
+        std::array<platform::DatagramSlot, kReadBatch> datagrams;
+        std::array<const uchar *, kReadBatch> acks;
+        std::array<int, kReadBatch> ackSizes;
+    };
+    // Reads until nothing is left; returns the number of datagrams read (failed reads too).
+    int receiveBatch(qintptr socket, ReadBatch &batch);
     void queueReply(const uchar *datagram, int size);
 
     std::atomic<bool> m_running{false};

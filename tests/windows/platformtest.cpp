@@ -145,6 +145,24 @@ void socketWaitEndsOnDatagramsAndWakeUps()
           "the one left behind ends the next wait");
     check(platform::receiveDatagram(fd, &byte, 1, &from) == 1 && byte == 'y', "...and is read");
     check(platform::receiveDatagram(fd, &byte, 1, &from) == platform::kNoDatagram, "then nothing is left");
+    // Batches, as the stream thread reads and acknowledges: all that waits, and no more.
+    ::sendto(s, "a", 1, 0, reinterpret_cast<sockaddr *>(&self), length);
+    ::sendto(s, "b", 1, 0, reinterpret_cast<sockaddr *>(&self), length);
+    unsigned char bytes[4] = {};
+    platform::DatagramSlot slots[4];
+    for (int k = 0; k < 4; ++k)
+        slots[k] = {&bytes[k], 1, 0, 0};
+    check(platform::waitReadable(fd, waker, int(kDeadlineMs)) == WaitResult::Readable &&
+              platform::receiveDatagrams(fd, slots, 4) == 2 && bytes[0] == 'a' && bytes[1] == 'b' &&
+              slots[1].size == 1 && slots[1].senderIPv4 == INADDR_LOOPBACK,
+          "a batch read takes every datagram waiting, in order");
+    check(platform::receiveDatagrams(fd, slots, 4) == 0, "then finds nothing");
+    const unsigned char *both[2] = {bytes, bytes + 1};
+    const int sizes[2] = {1, 1};
+    check(platform::sendDatagrams(fd, both, sizes, 2, INADDR_LOOPBACK, ntohs(self.sin_port)) == 2 &&
+              platform::waitReadable(fd, waker, int(kDeadlineMs)) == WaitResult::Readable &&
+              platform::receiveDatagrams(fd, slots, 4) == 2,
+          "a batch send sends each");
     ::closesocket(s);
 
     // A new socket with a datagram already waiting when it is first tied to the waker.
