@@ -23,10 +23,17 @@ public:
     // wake-up costs only time.
     static constexpr int kFifoCapacityPairs = 1 << 20;
     static constexpr int kBlockPairs = 2048;
-    // The delivery thread waits for a whole block; every push that completes one and every stop
-    // wakes it, and a wake-up is never lost. The bound is a last guard only, long enough that a
-    // silent stream costs one wake-up a second.
+    // The delivery thread waits for a whole block; a push that completes one wakes it, as does every
+    // stop, and a wake-up is never lost. The bound is a last guard only, long enough that a silent
+    // stream costs one wake-up a second.
     static constexpr int kMaxWaitMs = 1000;
+    // When blocks come faster than one per this time (2 MS/s) the thread stops being woken for each:
+    // it looks at the FIFO on its own every this long, until a look finds nothing. At high rates a
+    // block completes every few datagrams, and the wake-up cost the stream thread more than its
+    // datagrams did; the host then gets its blocks a few at a time, at most this much later.
+    static constexpr int kWakeGapMs = 1;
+    // So much waiting wakes the thread whatever it does (a coarse timer can stretch its looks).
+    static constexpr unsigned int kWakeAnywayPairs = 64 * kBlockPairs;
 
     explicit TarnixDsp(QObject *parent = nullptr);
     ~TarnixDsp() override;
@@ -50,6 +57,10 @@ private:
     std::atomic<bool> m_running{false};
     // Atomic because a second startOutput may replace it while the delivery thread reads it.
     std::atomic<HostCallback> m_callback{nullptr};
-    // Notified when a push leaves a whole block waiting, and to stop.
+    // Notified when a push leaves a whole block waiting while the thread rests, and to stop.
     platform::WakeSignal m_blockWaiting;
+    // Set while the delivery thread waits for a notification (not on its own timer). Written before
+    // and read after the FIFO's mutex, which orders it against the pushes: a push either sees it set
+    // or is seen by the thread's last look at the FIFO.
+    std::atomic<bool> m_resting{false};
 };

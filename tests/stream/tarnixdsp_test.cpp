@@ -155,3 +155,26 @@ TEST_F(TarnixDspTest, NullCallbackStillDrainsTheFifo)
     ASSERT_TRUE(dsp.stopOutput());
     EXPECT_EQ(g_log.blockCount(), 0u);
 }
+
+TEST_F(TarnixDspTest, BurstsFasterThanWakeUpsReachTheHostAtOnceNotAtTheGuard)
+{
+    // Blocks completed faster than the thread is woken for each: it must take them up by itself,
+    // and a burst that ends just as it goes back to rest must still wake it. Lost, such blocks would
+    // wait for the once-a-second guard.
+    constexpr int kBursts = 6, kBlocksPerBurst = 20;
+    constexpr int kPromptMs = TarnixDsp::kMaxWaitMs / 2;
+    dsp.startOutput(0, hostCallback);
+    for (int b = 0; b < kBursts; ++b) {
+        pushNumbered(dsp, b * kBlocksPerBurst * TarnixDsp::kBlockPairs,
+                     kBlocksPerBurst * TarnixDsp::kBlockPairs);
+        const size_t want = size_t(b + 1) * kBlocksPerBurst;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return g_log.blockCount() >= want; }, kPromptMs))
+            << "burst " << b;
+        QThread::msleep(5 * (b % 3)); // back to rest, or not yet
+    }
+    ASSERT_TRUE(dsp.stopOutput());
+    platform::MutexLocker lock(&g_log.mutex);
+    ASSERT_EQ(g_log.blocks.size(), size_t(kBursts * kBlocksPerBurst));
+    for (size_t k = 0; k < g_log.blocks.size(); ++k)
+        expectBlock(g_log.blocks[k], int(k) * TarnixDsp::kBlockPairs);
+}
