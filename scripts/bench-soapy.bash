@@ -58,7 +58,7 @@ soapy_table() {
     cat <<ROWS
 SoapySDR module through soapy-reader (CS32, pattern checked) vs simulator --speed
   speed  wanted S/s   achieved S/s      gaps overflows
-$(printf '%s\n' "${soapy_rows[@]}")
+$(printf '%s\n' "${soapy_rows[@]}" | sort -n -k1)
 highest lossless module rate              $(printf '%-26s' "${soapy_lossless}x = $(jq -n "312500 * $soapy_lossless") S/s") plug-in: ${fig[new:lossless]}x
   CPU of the reader process (user+sys)    $(printf '%-26s' "$(printf '%.1f %% of one core' "$soapy_cpu")") plug-in host: $(printf '%.1f %%' "${fig[n-new:all]}") (nominal, $seconds s; clean: $soapy_nominal_clean)
 ROWS
