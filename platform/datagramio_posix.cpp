@@ -9,6 +9,17 @@
 
 namespace platform {
 
+namespace {
+sockaddr_in addressOf(std::uint32_t ipv4, std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(ipv4);
+    address.sin_port = htons(port);
+    return address;
+}
+} // namespace
+
 int receiveDatagram(std::intptr_t socket, unsigned char *buffer, int capacity, std::uint32_t *senderIPv4)
 {
     sockaddr_in from{};
@@ -24,10 +35,7 @@ int receiveDatagram(std::intptr_t socket, unsigned char *buffer, int capacity, s
 bool sendDatagram(std::intptr_t socket, const unsigned char *data, int size, std::uint32_t ipv4,
                   std::uint16_t port)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(ipv4);
-    to.sin_port = htons(port);
+    const sockaddr_in to = addressOf(ipv4, port);
     return ::sendto(int(socket), data, size_t(size), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) ==
            ssize_t(size);
 }
@@ -69,10 +77,7 @@ int receiveDatagrams(std::intptr_t socket, DatagramSlot *slots, int count)
 int sendDatagrams(std::intptr_t socket, const unsigned char *const *data, const int *sizes, int count,
                   std::uint32_t ipv4, std::uint16_t port)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(ipv4);
-    to.sin_port = htons(port);
+    const sockaddr_in to = addressOf(ipv4, port);
     int sent = 0, at = 0;
     while (at < count) {
         const int piece = std::min(count - at, kMaxBatch);
@@ -81,7 +86,7 @@ int sendDatagrams(std::intptr_t socket, const unsigned char *const *data, const 
         for (int k = 0; k < piece; ++k) {
             pieces[k] = {const_cast<unsigned char *>(data[at + k]), size_t(sizes[at + k])};
             headers[k] = {};
-            headers[k].msg_hdr.msg_name = &to;
+            headers[k].msg_hdr.msg_name = const_cast<sockaddr_in *>(&to);
             headers[k].msg_hdr.msg_namelen = sizeof to;
             headers[k].msg_hdr.msg_iov = &pieces[k];
             headers[k].msg_hdr.msg_iovlen = 1;
